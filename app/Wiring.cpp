@@ -1,0 +1,34 @@
+#include "app/Wiring.h"
+
+#include "app/Main.h"
+#include "audio/AePlayWave.h"
+#include "config/Keys.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/EventThread.h"
+
+namespace app {
+
+namespace {
+    // Called on a player's thread: the dialog is shown on the event thread while the player
+    // waits for the answer, which it does not need.
+    void askOnEventThread(const std::string& message, const std::string& title)
+    {
+        toolkit::DialogRequest request;
+        request.icon = toolkit::DialogIcon::Question;
+        request.title = QString::fromStdString(title);
+        request.message = QString::fromStdString(message);
+        request.standardButtons = toolkit::StandardButtons::OkCancel;
+        toolkit::runOnEventThreadAndWait([&request] { toolkit::showDialog(request); });
+    }
+}
+
+void wireProgram()
+{
+    AePlayWave::setMissingFilePrompt(askOnEventThread);
+    Keys::openMainWindow = [] {
+        auto* window = new Main;
+        window->show();
+    };
+}
+
+} // namespace app

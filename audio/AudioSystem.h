@@ -1,0 +1,69 @@
+#pragma once
+
+#include "audio/AudioFormat.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace audio {
+
+// Sample frames read from a file, in the format the stream reports.
+class AudioInputStream {
+public:
+    virtual ~AudioInputStream() = default;
+    virtual AudioFormat getFormat() const = 0;
+    // Reads up to len bytes into buffer[off...]: always whole frames, so possibly fewer than
+    // asked. Returns the number of bytes read, or -1 at the end of the stream.
+    // Throws IOException when the file cannot be read.
+    virtual std::int32_t read(std::byte* buffer, std::int32_t off, std::int32_t len) = 0;
+};
+
+// A float setting of a line; the pan goes from -1 (full left) to +1 (full right).
+class FloatControl {
+public:
+    enum class Type { PAN };
+    virtual ~FloatControl() = default;
+    virtual Type getType() const = 0;
+    virtual float getValue() const = 0;
+    virtual void setValue(float value) = 0;
+    virtual float getMinimum() const = 0;
+    virtual float getMaximum() const = 0;
+};
+
+// An output line: bytes written to it are played, mixed with every other open line.
+class SourceDataLine {
+public:
+    virtual ~SourceDataLine() = default;
+    // Throws LineUnavailableException when the line cannot be opened for the format.
+    virtual void open(const AudioFormat& format) = 0;
+    virtual bool isControlSupported(FloatControl::Type type) const = 0;
+    // Throws IllegalArgumentException for a control the line does not support.
+    virtual FloatControl& getControl(FloatControl::Type type) = 0;
+    virtual void start() = 0;
+    // Writes len bytes from buffer[off...]; blocks while the line's buffer is full.
+    // Returns the number of bytes taken.
+    virtual std::int32_t write(const std::byte* buffer, std::int32_t off, std::int32_t len) = 0;
+    // Blocks until everything written has been played.
+    virtual void drain() = 0;
+    virtual void close() = 0;
+};
+
+// The sampled-audio service: input streams on files and output lines.
+class AudioSystem {
+public:
+    virtual ~AudioSystem() = default;
+    // Throws UnsupportedAudioFileException when the file is not audio it reads, and
+    // IOException when the file cannot be read.
+    virtual std::unique_ptr<AudioInputStream> getAudioInputStream(const std::string& path) = 0;
+    // Throws LineUnavailableException when no line can be had for the request.
+    virtual std::unique_ptr<SourceDataLine> getLine(const DataLineInfo& info) = 0;
+
+    // The service the players use: the real one unless a test installed its own.
+    static AudioSystem& instance();
+    // Installs a service, or the real one again for nullptr; returns the one before.
+    static AudioSystem* setInstance(AudioSystem* system);
+};
+
+} // namespace audio

@@ -1,0 +1,42 @@
+#include "drums/KeyDispatch.h"
+
+#include "audio/AePlayWave.h"
+#include "drums/KeyCodes.h"
+
+#include <QFile>
+#include <utility>
+
+namespace drums {
+
+namespace {
+    void startRealPlayer(const QString& samplePath)
+    {
+        AePlayWave(QFile::encodeName(samplePath).toStdString()).start();
+    }
+
+    PlayerStarter& starterSlot()
+    {
+        static PlayerStarter starter = startRealPlayer;
+        return starter;
+    }
+}
+
+PlayerStarter setPlayerStarter(PlayerStarter starter)
+{
+    if (!starter)
+        starter = startRealPlayer;
+    return std::exchange(starterSlot(), std::move(starter));
+}
+
+const Drum* dispatchKey(int keyCode)
+{
+    for (const Drum& drum : drumTable()) {
+        if (bindingCode(*drum.key1) == keyCode || bindingCode(*drum.key2) == keyCode) {
+            starterSlot()(samplePath(drum));
+            return &drum;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace drums
