@@ -47,6 +47,13 @@ private:
     Main* window_;
 };
 
+// Components carry their field names, as a designer would give them.
+template <typename T> T* named(T* object, const char* name)
+{
+    object->setObjectName(QLatin1String(name));
+    return object;
+}
+
 void configureKeyLabel(QLabel* label, QWidget* content, const QString& text, QRect bounds,
     const QColor& foreground = QColor())
 {
@@ -86,39 +93,39 @@ void Main::main(const QStringList&, toolkit::LookProvider& looks)
 
 void Main::initComponents()
 {
-    jLabel3 = new QLabel;
-    jLabel4 = new QLabel;
-    jLabel5 = new QLabel;
-    jLabel6 = new QLabel;
-    jLabel7 = new QLabel;
-    jLabel8 = new QLabel;
-    jLabel9 = new QLabel;
-    jLabel10 = new QLabel;
-    jLabel11 = new QLabel;
-    jLabel12 = new QLabel;
-    jLabel13 = new QLabel;
-    jLabel14 = new QLabel;
-    jLabel15 = new QLabel;
-    jLabel16 = new QLabel;
-    jLabel17 = new QLabel;
-    jLabel18 = new QLabel;
-    jLabel19 = new QLabel;
-    jLabel21 = new QLabel;
-    jLabel20 = new QLabel;
-    jLabel22 = new QLabel;
-    jLabel23 = new QLabel;
-    jLabel24 = new QLabel;
-    jLabel25 = new QLabel;
-    jLabel26 = new QLabel;
-    jLabel2 = new QLabel;
-    menuBar = new QMenuBar;
-    fileMenu = new QMenu;
-    aboutMenuItem = new QAction(this);
-    exitMenuItem = new QAction(this);
-    helpMenu = new QMenu;
-    jCheckBoxMenuItem1 = new QAction(this);
+    jLabel3 = named(new QLabel, "jLabel3");
+    jLabel4 = named(new QLabel, "jLabel4");
+    jLabel5 = named(new QLabel, "jLabel5");
+    jLabel6 = named(new QLabel, "jLabel6");
+    jLabel7 = named(new QLabel, "jLabel7");
+    jLabel8 = named(new QLabel, "jLabel8");
+    jLabel9 = named(new QLabel, "jLabel9");
+    jLabel10 = named(new QLabel, "jLabel10");
+    jLabel11 = named(new QLabel, "jLabel11");
+    jLabel12 = named(new QLabel, "jLabel12");
+    jLabel13 = named(new QLabel, "jLabel13");
+    jLabel14 = named(new QLabel, "jLabel14");
+    jLabel15 = named(new QLabel, "jLabel15");
+    jLabel16 = named(new QLabel, "jLabel16");
+    jLabel17 = named(new QLabel, "jLabel17");
+    jLabel18 = named(new QLabel, "jLabel18");
+    jLabel19 = named(new QLabel, "jLabel19");
+    jLabel21 = named(new QLabel, "jLabel21");
+    jLabel20 = named(new QLabel, "jLabel20");
+    jLabel22 = named(new QLabel, "jLabel22");
+    jLabel23 = named(new QLabel, "jLabel23");
+    jLabel24 = named(new QLabel, "jLabel24");
+    jLabel25 = named(new QLabel, "jLabel25");
+    jLabel26 = named(new QLabel, "jLabel26");
+    jLabel2 = named(new QLabel, "jLabel2");
+    menuBar = named(new QMenuBar, "menuBar");
+    fileMenu = named(new QMenu(menuBar), "fileMenu");
+    aboutMenuItem = named(new QAction(this), "aboutMenuItem");
+    exitMenuItem = named(new QAction(this), "exitMenuItem");
+    helpMenu = named(new QMenu(menuBar), "helpMenu");
+    jCheckBoxMenuItem1 = named(new QAction(this), "jCheckBoxMenuItem1");
     jCheckBoxMenuItem1->setCheckable(true);
-    jMenuItem1 = new QAction(this);
+    jMenuItem1 = named(new QAction(this), "jMenuItem1");
 
     // Closing the window ends the program at once, without asking: see closeEvent.
     setWindowTitle(QStringLiteral("Tamborel"));
@@ -178,11 +185,13 @@ void Main::initComponents()
 
     // "Options" has no h to underline, so its mnemonic is a shortcut of its own.
     auto* mnemonic = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_H), this);
-    connect(mnemonic, &QShortcut::activated, this, [this] { menuBar->setActiveAction(helpMenu->menuAction()); });
+    connect(mnemonic, &QShortcut::activated, this,
+        [this] { menuBar->setActiveAction(helpMenu->menuAction()); });
     helpMenu->setTitle(QStringLiteral("Options"));
     jCheckBoxMenuItem1->setText(QStringLiteral("Always on Top"));
     jCheckBoxMenuItem1->setIcon(QIcon(QStringLiteral(":/tamborel/bluepin.png")));
-    connect(jCheckBoxMenuItem1, &QAction::triggered, this, &Main::jCheckBoxMenuItem1ActionPerformed);
+    connect(
+        jCheckBoxMenuItem1, &QAction::triggered, this, &Main::jCheckBoxMenuItem1ActionPerformed);
     helpMenu->addAction(jCheckBoxMenuItem1);
     jMenuItem1->setIcon(QIcon(QStringLiteral(":/tamborel/drums.png")));
     jMenuItem1->setText(QStringLiteral("Configure Drums"));
@@ -197,7 +206,10 @@ void Main::initComponents()
     move(screen.center() - QPoint(width() / 2, height() / 2));
 }
 
-void Main::KeyListener(QKeyEvent* event) { drums::dispatchKey(drums::keyCodeOf(*event)); }
+void Main::KeyListener(QKeyEvent* event)
+{
+    drums::dispatchKey(drums::keyCodeOf(*event));
+}
 
 void Main::closeEvent(QCloseEvent* event)
 {
@@ -222,7 +234,8 @@ void Main::exitMenuItemActionPerformed(bool)
     question.icon = toolkit::DialogIcon::Question;
     question.title = QStringLiteral("Tamborel");
     question.message = QStringLiteral("Are you sure you wanna exit?");
-    question.buttons = QStringList { QStringLiteral("Sorry, gotta run!"), QStringLiteral("No way! I wanna rock!") };
+    question.buttons = QStringList { QStringLiteral("Sorry, gotta run!"),
+        QStringLiteral("No way! I wanna rock!") };
     question.initialButton = 0;
     if (toolkit::showDialog(question) == 0)
         toolkit::exitProcess(0);

@@ -9,18 +9,18 @@
 namespace app {
 
 namespace {
-    // Called on a player's thread: the dialog is shown on the event thread while the player
-    // waits for the answer, which it does not need.
-    void askOnEventThread(const std::string& message, const std::string& title)
-    {
-        toolkit::DialogRequest request;
-        request.icon = toolkit::DialogIcon::Question;
-        request.title = QString::fromStdString(title);
-        request.message = QString::fromStdString(message);
-        request.standardButtons = toolkit::StandardButtons::OkCancel;
-        toolkit::runOnEventThreadAndWait([&request] { toolkit::showDialog(request); });
-    }
+// Called on a player's thread: the dialog is shown on the event thread while the player
+// waits for the answer, which it does not need.
+void askOnEventThread(const std::string& message, const std::string& title)
+{
+    toolkit::DialogRequest request;
+    request.icon = toolkit::DialogIcon::Question;
+    request.title = QString::fromStdString(title);
+    request.message = QString::fromStdString(message);
+    request.standardButtons = toolkit::StandardButtons::OkCancel;
+    toolkit::runOnEventThreadAndWait([&request] { toolkit::showDialog(request); });
 }
+} // namespace
 
 void wireProgram()
 {

@@ -41,7 +41,10 @@ int keyCodeOf(int qtKey, Qt::KeyboardModifiers modifiers)
     return qtKey;
 }
 
-int keyCodeOf(const QKeyEvent& event) { return keyCodeOf(event.key(), event.modifiers()); }
+int keyCodeOf(const QKeyEvent& event)
+{
+    return keyCodeOf(event.key(), event.modifiers());
+}
 
 const QStringList& keyItems()
 {

@@ -9,17 +9,17 @@
 namespace drums {
 
 namespace {
-    void startRealPlayer(const QString& samplePath)
-    {
-        AePlayWave(QFile::encodeName(samplePath).toStdString()).start();
-    }
-
-    PlayerStarter& starterSlot()
-    {
-        static PlayerStarter starter = startRealPlayer;
-        return starter;
-    }
+void startRealPlayer(const QString& samplePath)
+{
+    AePlayWave(QFile::encodeName(samplePath).toStdString()).start();
 }
+
+PlayerStarter& starterSlot()
+{
+    static PlayerStarter starter = startRealPlayer;
+    return starter;
+}
+} // namespace
 
 PlayerStarter setPlayerStarter(PlayerStarter starter)
 {

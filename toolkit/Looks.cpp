@@ -18,7 +18,8 @@ void selectLook(LookProvider& provider, const QLoggingCategory& log)
             provider.install(look.className);
         } catch (const LookInstallError& failure) {
             if (log.isWarningEnabled())
-                QMessageLogger(nullptr, 0, nullptr, log.categoryName()).warning("%s", failure.what());
+                QMessageLogger(nullptr, 0, nullptr, log.categoryName())
+                    .warning("%s", failure.what());
         }
         return;
     }
@@ -29,14 +30,16 @@ QList<LookInfo> QtLookProvider::installedLooks() const
     QList<LookInfo> looks;
     for (const QString& key : QStyleFactory::keys())
         looks.append({ key, key });
-    looks.append({ QString::fromLatin1(preferredLookName), QString::fromLatin1(NimbusStyle::className) });
+    looks.append(
+        { QString::fromLatin1(preferredLookName), QString::fromLatin1(NimbusStyle::className) });
     return looks;
 }
 
 void QtLookProvider::install(const QString& className)
 {
-    QStyle* style = className == QLatin1String(NimbusStyle::className) ? new NimbusStyle
-                                                                        : QStyleFactory::create(className);
+    QStyle* style = className == QLatin1String(NimbusStyle::className)
+        ? new NimbusStyle
+        : QStyleFactory::create(className);
     if (!style)
         throw LookInstallError("no look can be made from " + className.toStdString());
     QApplication::setStyle(style);

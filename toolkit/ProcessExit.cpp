@@ -8,12 +8,12 @@
 namespace toolkit {
 
 namespace {
-    ExitHandler& handlerSlot()
-    {
-        static ExitHandler handler;
-        return handler;
-    }
+ExitHandler& handlerSlot()
+{
+    static ExitHandler handler;
+    return handler;
 }
+} // namespace
 
 void exitProcess(int status)
 {
@@ -27,6 +27,9 @@ void exitProcess(int status)
     std::_Exit(status);
 }
 
-ExitHandler setExitHandler(ExitHandler handler) { return std::exchange(handlerSlot(), std::move(handler)); }
+ExitHandler setExitHandler(ExitHandler handler)
+{
+    return std::exchange(handlerSlot(), std::move(handler));
+}
 
 } // namespace toolkit

@@ -21,7 +21,8 @@ QStringList storeValues()
 }
 
 // A key press as Qt delivers it.
-const drums::Drum* press(int qtKey, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false)
+const drums::Drum* press(
+    int qtKey, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false)
 {
     QKeyEvent event(QEvent::KeyPress, qtKey, modifiers, QString(), autoRepeat);
     return drums::dispatchKey(drums::keyCodeOf(event));
@@ -32,8 +33,8 @@ const drums::Drum* press(int qtKey, Qt::KeyboardModifiers modifiers = Qt::NoModi
 TEST(DrumKeysStore, StartsWithAcousticAndTheDefaultKeysInDeclarationOrder)
 {
     EXPECT_EQ(storeValues(),
-        QStringList({ "acoustic", "Q", "W", "E", "R", "T", "Y", "G", "H", "B", "N", "P", "X", "I", "C", "L",
-            "M", "K", "J", "O", "U", ".", "Z", ",", "A" }));
+        QStringList({ "acoustic", "Q", "W", "E", "R", "T", "Y", "G", "H", "B", "N", "P", "X", "I",
+            "C", "L", "M", "K", "J", "O", "U", ".", "Z", ",", "A" }));
 }
 
 TEST(DrumTable, ListsTheTwelveDrumsInOrderWithTheirExactFileNames)
@@ -44,11 +45,12 @@ TEST(DrumTable, ListsTheTwelveDrumsInOrderWithTheirExactFileNames)
         files << drum.sampleFile;
     }
     EXPECT_EQ(names,
-        QStringList({ "Bass Drum", "Snare Drum", "High Tom", "Medium Tom", "Floor Tom", "Closed Hi Hat",
-            "Open Hi Hat", "Ride", "Ride Cup", "Crash", "China", "Splash" }));
+        QStringList({ "Bass Drum", "Snare Drum", "High Tom", "Medium Tom", "Floor Tom",
+            "Closed Hi Hat", "Open Hi Hat", "Ride", "Ride Cup", "Crash", "China", "Splash" }));
     EXPECT_EQ(files,
-        QStringList({ "/Bass.wav", "/Snare.wav", "/Tom1.wav", "/Tom2.wav", "/FloorTom.wav", "/HiHat.wav",
-            "/OHiHat.wav", "/Ride.wav", "/RideCup.wav", "/Crash.wav", "/China.wav", "/Splash.wav" }));
+        QStringList({ "/Bass.wav", "/Snare.wav", "/Tom1.wav", "/Tom2.wav", "/FloorTom.wav",
+            "/HiHat.wav", "/OHiHat.wav", "/Ride.wav", "/RideCup.wav", "/Crash.wav", "/China.wav",
+            "/Splash.wav" }));
 }
 
 TEST(DrumTable, SamplePathJoinsKitAndFileAsTheyAre)
@@ -123,8 +125,9 @@ TEST(KeyDispatch, DefaultKeysPlayTheirDrumsFromTheCurrentKit)
     press(Qt::Key_Q, Qt::ShiftModifier);
     press(Qt::Key_Less, Qt::ShiftModifier);
     EXPECT_EQ(players.started,
-        std::vector<QString>({ "./kits/acoustic/Bass.wav", "./kits/acoustic/Bass.wav", "./kits/acoustic/China.wav",
-            "./kits/acoustic/Splash.wav", "./kits/acoustic/Bass.wav", "./kits/acoustic/Splash.wav" }));
+        std::vector<QString>({ "./kits/acoustic/Bass.wav", "./kits/acoustic/Bass.wav",
+            "./kits/acoustic/China.wav", "./kits/acoustic/Splash.wav", "./kits/acoustic/Bass.wav",
+            "./kits/acoustic/Splash.wav" }));
 }
 
 TEST(KeyDispatch, UnboundKeysAndModifiersAlonePlayNothing)
@@ -174,8 +177,8 @@ TEST(KeyDispatch, AKitChangeAppliesToTheNextPress)
     press(Qt::Key_I);
     press(Qt::Key_C);
     EXPECT_EQ(players.started,
-        std::vector<QString>({ "./kits/acoustic/Snare.wav", "./kits/metal/Snare.wav", "./kits/rock/OHiHat.wav",
-            "./kits/rock/OHiHat.wav" }));
+        std::vector<QString>({ "./kits/acoustic/Snare.wav", "./kits/metal/Snare.wav",
+            "./kits/rock/OHiHat.wav", "./kits/rock/OHiHat.wav" }));
 }
 
 TEST(KeyDispatch, EveryAutoRepeatedPressStartsOnePlayer)

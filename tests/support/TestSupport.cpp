@@ -14,7 +14,10 @@ FakeDialogs::FakeDialogs()
 {
 }
 
-FakeDialogs::~FakeDialogs() { toolkit::setDialogPresenter(previous_); }
+FakeDialogs::~FakeDialogs()
+{
+    toolkit::setDialogPresenter(previous_);
+}
 
 int FakeDialogs::show(const toolkit::DialogRequest& request)
 {
@@ -28,9 +31,15 @@ int FakeDialogs::show(const toolkit::DialogRequest& request)
     return answer;
 }
 
-ExitRecorder::ExitRecorder() { toolkit::setExitHandler([this](int status) { statuses.push_back(status); }); }
+ExitRecorder::ExitRecorder()
+{
+    toolkit::setExitHandler([this](int status) { statuses.push_back(status); });
+}
 
-ExitRecorder::~ExitRecorder() { toolkit::setExitHandler({}); }
+ExitRecorder::~ExitRecorder()
+{
+    toolkit::setExitHandler({});
+}
 
 std::vector<QString*> storeFields()
 {
@@ -56,16 +65,17 @@ StoreGuard::~StoreGuard()
 }
 
 namespace {
-    std::mutex logMutex;
-    std::vector<LogEntry> logEntries;
-    QtMessageHandler previousHandler = nullptr;
+std::mutex logMutex;
+std::vector<LogEntry> logEntries;
+QtMessageHandler previousHandler = nullptr;
 
-    void keep(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        std::lock_guard lock(logMutex);
-        logEntries.push_back({ type, QString::fromUtf8(context.category ? context.category : ""), message });
-    }
+void keep(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    std::lock_guard lock(logMutex);
+    logEntries.push_back(
+        { type, QString::fromUtf8(context.category ? context.category : ""), message });
 }
+} // namespace
 
 LogCapture::LogCapture()
 {
@@ -74,7 +84,10 @@ LogCapture::LogCapture()
     previousHandler = qInstallMessageHandler(keep);
 }
 
-LogCapture::~LogCapture() { qInstallMessageHandler(previousHandler); }
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(previousHandler);
+}
 
 std::vector<LogEntry> LogCapture::entries() const
 {
@@ -97,6 +110,9 @@ PlayerRecorder::PlayerRecorder()
     drums::setPlayerStarter([this](const QString& path) { started.push_back(path); });
 }
 
-PlayerRecorder::~PlayerRecorder() { drums::setPlayerStarter({}); }
+PlayerRecorder::~PlayerRecorder()
+{
+    drums::setPlayerStarter({});
+}
 
 } // namespace testing_support

@@ -88,3 +88,11 @@ public:
 };
 
 } // namespace testing_support
+
+#include <ostream>
+
+// Readable QStrings in GoogleTest's failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
