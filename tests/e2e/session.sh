@@ -1,0 +1,103 @@
+# Sourced by the end-to-end tests: a private X display with a window manager, a private sound
+# server whose output is recorded, and helpers to drive the real program as a user would.
+# Everything started here is stopped when the test's shell exits.
+set -euo pipefail
+
+E2E_DIR=$(mktemp -d /tmp/tamborel-e2e.XXXXXX)
+E2E_PIDS=()
+KEEP_ARTIFACTS=${KEEP_ARTIFACTS:-}
+
+e2e_cleanup() {
+  local pid
+  for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  if [ -n "$KEEP_ARTIFACTS" ]; then echo "artifacts kept in $E2E_DIR"; else rm -rf "$E2E_DIR"; fi
+}
+trap e2e_cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+note() { echo "-- $*"; }
+
+# wait_for SECONDS COMMAND...: retries the command until it succeeds or time runs out.
+wait_for() {
+  local deadline=$((SECONDS + $1)); shift
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+}
+
+start_display() {
+  local n
+  for n in $(seq 50 99); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+  done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$E2E_DIR/xvfb.log" 2>&1 &
+  E2E_PIDS+=($!)
+  export DISPLAY=":$n"
+  wait_for 10 xdotool getdisplaygeometry || fail "Xvfb did not start"
+  if command -v openbox >/dev/null; then
+    openbox --sm-disable >"$E2E_DIR/openbox.log" 2>&1 &
+    E2E_PIDS+=($!)
+    sleep 0.5
+  fi
+}
+
+# A PulseAudio server with one null sink, "cap", at 48 kHz; its monitor is what we record.
+start_sound() {
+  export XDG_RUNTIME_DIR="$E2E_DIR/run"
+  mkdir -p "$XDG_RUNTIME_DIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
+    --load="module-native-protocol-unix socket=$E2E_DIR/pulse auth-anonymous=1" \
+    --load="module-null-sink sink_name=cap rate=48000" >"$E2E_DIR/pulse.log" 2>&1 &
+  E2E_PIDS+=($!)
+  export PULSE_SERVER="unix:$E2E_DIR/pulse"
+  wait_for 10 pactl info || fail "PulseAudio did not start: $(cat "$E2E_DIR/pulse.log")"
+  pactl set-default-sink cap
+}
+
+# start_program BINARY WORKDIR [TITLE]: starts it there and waits for its visible window.
+start_program() {
+  local binary=$1 workdir=$2 title=${3:-Tamborel}
+  (cd "$workdir" && exec "$binary") >"$E2E_DIR/program.log" 2>&1 &
+  PROGRAM_PID=$!
+  E2E_PIDS+=($PROGRAM_PID)
+  wait_for 20 xdotool search --onlyvisible --name "^$title\$" || {
+    cat "$E2E_DIR/program.log" >&2
+    fail "no window named $title appeared"
+  }
+  WINDOW=$(xdotool search --onlyvisible --name "^$title\$" | head -n 1)
+  focus_window "$WINDOW"
+}
+
+focus_window() {
+  xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"
+  sleep 0.2
+}
+
+# window_geometry WINDOW: sets WX WY WW WH, the window's inside on the screen, without the frame.
+window_geometry() {
+  local info
+  info=$(xwininfo -id "$1")
+  WX=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+  WY=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+  WW=$(sed -n 's/.*Width: *//p' <<<"$info")
+  WH=$(sed -n 's/.*Height: *//p' <<<"$info")
+}
+
+screenshot() { import -window root "$1"; }
+
+record_start() {
+  parec -d cap.monitor --format=s16le --rate=48000 --channels=1 --latency-msec=20 >"$1" &
+  RECORDER_PID=$!
+  E2E_PIDS+=($RECORDER_PID)
+  sleep 0.4
+}
+
+record_stop() {
+  kill "$RECORDER_PID" 2>/dev/null || true
+  wait "$RECORDER_PID" 2>/dev/null || true
+}
+
+program_alive() { kill -0 "$PROGRAM_PID" 2>/dev/null; }
