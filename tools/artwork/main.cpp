@@ -1,40 +1,83 @@
-// Draws the program's pictures and icons into the folder given as the only argument.
+// Draws the program's pictures and icons into the folder given as the last argument and, with
+// --icons DIR, the application icon for the desktop's hicolor theme into DIR.
+#include "art.h"
+
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QPainter>
 #include <cstdio>
 
 namespace {
+
 bool save(const QImage& image, const QString& path, const char* format)
 {
-    if (image.save(path, format, 92))
+    if (image.save(path, format, 94))
         return true;
     std::fprintf(stderr, "tamborel-artwork: cannot write %s\n", qPrintable(path));
     return false;
 }
 
-QImage filled(int w, int h, QColor colour)
+bool writeFile(const QByteArray& data, const QString& path)
 {
-    QImage image(w, h, QImage::Format_ARGB32);
-    image.fill(colour);
-    return image;
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(data) == data.size())
+        return true;
+    std::fprintf(stderr, "tamborel-artwork: cannot write %s\n", qPrintable(path));
+    return false;
 }
+
+bool writeHicolor(const QDir& root)
+{
+    bool ok = true;
+    for (int n : { 16, 24, 32, 48, 64, 128, 256 }) {
+        const QString dir = QStringLiteral("%1x%1/apps").arg(n);
+        root.mkpath(dir);
+        ok &= save(
+            art::drawAppIcon(n), root.filePath(dir + QStringLiteral("/tamborel.png")), "PNG");
+    }
+    root.mkpath(QStringLiteral("scalable/apps"));
+    ok &= writeFile(art::appIconSvg(), root.filePath(QStringLiteral("scalable/apps/tamborel.svg")));
+    return ok;
 }
+
+int usage()
+{
+    std::fprintf(stderr, "usage: tamborel-artwork [--icons DIR] OUTPUT-FOLDER\n");
+    return 2;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: tamborel-artwork OUTPUT-FOLDER\n");
-        return 2;
+    const QStringList args = app.arguments().mid(1);
+    QString outDir, iconDir;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--icons") && i + 1 < args.size())
+            iconDir = args[++i];
+        else if (args[i].startsWith(QLatin1Char('-')) || !outDir.isEmpty())
+            return usage();
+        else
+            outDir = args[i];
     }
-    QDir out(QString::fromLocal8Bit(argv[1]));
+    if (outDir.isEmpty())
+        return usage();
+
+    QDir out(outDir);
     out.mkpath(QStringLiteral("."));
-    bool ok = save(filled(601, 441, QColor(150, 105, 60)), out.filePath("ZRX.jpg"), "JPG");
-    ok &= save(filled(502, 314, QColor(200, 205, 210)), out.filePath("ZRX-bg.jpg"), "JPG");
-    for (const char* name : { "info.png", "exit.png", "bluepin.png", "drums.png" })
-        ok &= save(filled(16, 16, QColor(60, 90, 140)), out.filePath(name), "PNG");
-    ok &= save(filled(32, 32, QColor(60, 90, 140)), out.filePath("zrx.png"), "PNG");
+    bool ok = save(art::drawKit(), out.filePath("ZRX.jpg"), "JPG");
+    ok &= save(art::drawConfigBackground(), out.filePath("ZRX-bg.jpg"), "JPG");
+    ok &= save(art::drawInfoIcon(), out.filePath("info.png"), "PNG");
+    ok &= save(art::drawExitIcon(), out.filePath("exit.png"), "PNG");
+    ok &= save(art::drawPinIcon(), out.filePath("bluepin.png"), "PNG");
+    ok &= save(art::drawDrumIcon(), out.filePath("drums.png"), "PNG");
+    ok &= save(art::drawAppIcon(32), out.filePath("zrx.png"), "PNG");
+    if (!iconDir.isEmpty()) {
+        QDir icons(iconDir);
+        icons.mkpath(QStringLiteral("."));
+        ok &= writeHicolor(icons);
+    }
     return ok ? 0 : 1;
 }
