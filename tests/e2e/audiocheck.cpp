@@ -6,6 +6,7 @@
 //   audiocheck follow REC RATE REF FROM TO  whether REF, aligned at its onset, still plays in
 //                                           the window FROM..TO seconds after that onset
 //   audiocheck level REC RATE               peak and RMS of the recording
+//   audiocheck length REF                   a sample file's length in seconds
 #include <samplerate.h>
 #include <sndfile.h>
 
@@ -208,6 +209,15 @@ int level(const Signal& recording, int rate)
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "length") {
+        SF_INFO info {};
+        SNDFILE* file = sf_open(argv[2], SFM_READ, &info);
+        if (!file)
+            return 2;
+        sf_close(file);
+        std::printf("%.3f\n", double(info.frames) / info.samplerate);
+        return 0;
+    }
     if (argc < 4) {
         std::fprintf(stderr, "usage: audiocheck identify|follow|level REC RATE ...\n");
         return 2;

@@ -101,3 +101,29 @@ record_stop() {
 }
 
 program_alive() { kill -0 "$PROGRAM_PID" 2>/dev/null; }
+
+# The 24 default keys as xdotool names them, with the sample each plays, in drum order.
+DEFAULT_KEYS=(q:Bass w:Bass e:Snare r:Snare t:Tom1 y:Tom1 g:Tom2 h:Tom2 b:FloorTom n:FloorTom
+  p:HiHat x:HiHat i:OHiHat c:OHiHat l:Ride m:Ride k:RideCup j:RideCup o:Crash u:Crash
+  period:China z:China comma:Splash a:Splash)
+SAMPLES=(Bass Snare Tom1 Tom2 FloorTom HiHat OHiHat Ride RideCup Crash China Splash)
+
+# identify RECORDING KITDIR: prints the best-matching sample's name and sets SCORE, MARGIN.
+identify() {
+  local refs=() s out
+  for s in "${SAMPLES[@]}"; do [ -f "$2/$s.wav" ] && refs+=("$2/$s.wav"); done
+  out=$("$AUDIOCHECK" identify "$1" 48000 "${refs[@]}" | grep '^best')
+  SCORE=$(awk '{print $4}' <<<"$out")
+  MARGIN=$(awk '{print $4 - $6}' <<<"$out")
+  awk '{sub(/\.wav$/, "", $2); print $2}' <<<"$out"
+}
+
+# press_and_record KEY SECONDS FILE: records while the key is pressed and its sound rings.
+press_and_record() {
+  record_start "$3"
+  xdotool key "$1"
+  sleep "$2"
+  record_stop
+}
+
+at_least() { awk "BEGIN { exit !($1 >= $2) }"; }

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# A kit folder that lacks one file: pressing that drum's keys shows the "Error" dialog, one per
+# press, while a cymbal already ringing goes on; once it is answered every other key still plays.
+# Arguments: the tamborel binary, the folder holding the demo kits.
+source "$(dirname "$0")/session.sh"
+binary=$1 kits=$2
+
+start_display
+start_sound
+mkdir -p "$E2E_DIR/play/kits/acoustic"
+cp "$kits/acoustic/"*.wav "$E2E_DIR/play/kits/acoustic/"
+rm "$E2E_DIR/play/kits/acoustic/Ride.wav"
+kit="$E2E_DIR/play/kits/acoustic"
+start_program "$binary" "$E2E_DIR/play"
+main_window=$WINDOW
+
+error_windows() { xdotool search --onlyvisible --name '^Error$' 2>/dev/null || true; }
+
+# A crash rings while the ride's file turns out to be missing.
+record_start "$E2E_DIR/during.raw"
+xdotool key o
+sleep 0.2
+xdotool key l
+wait_for 10 test -n "$(error_windows)" || fail "no Error dialog for the missing ride"
+sleep 1.5
+screenshot "$E2E_DIR/dialog.png"
+record_stop
+[ "$(error_windows | wc -l)" -eq 1 ] || fail "expected exactly one Error dialog"
+during=$("$AUDIOCHECK" follow "$E2E_DIR/during.raw" 48000 "$kit/Crash.wav" 0.4 1.4)
+note "crash while the dialog is open: $during"
+at_least "$(awk '{print $4}' <<<"$during")" 0.9 || fail "the ringing crash stopped when the dialog came"
+
+# OK closes it; nothing else happens for the missing file.
+focus_window "$(error_windows | head -n 1)"
+xdotool key Return
+wait_for 10 test -z "$(error_windows)" || fail "the Error dialog did not close on OK"
+
+# The second ride key asks again; Escape (Cancel) answers this time.
+focus_window "$main_window"
+xdotool key m
+wait_for 10 test -n "$(error_windows)" || fail "no Error dialog for the second ride key"
+focus_window "$(error_windows | head -n 1)"
+xdotool key Escape
+wait_for 10 test -z "$(error_windows)" || fail "the Error dialog did not close on Cancel"
+
+# Every other drum still plays.
+focus_window "$main_window"
+sleep 2
+for entry in q:Bass e:Snare k:RideCup; do
+  key=${entry%%:*} expected=${entry#*:}
+  press_and_record "$key" 1.2 "$E2E_DIR/$key.raw"
+  heard=$(identify "$E2E_DIR/$key.raw" "$kit")
+  note "$key after the dialogs: heard $heard (score $SCORE)"
+  [ "$heard" = "$expected" ] || fail "key $key played $heard, not $expected"
+done
+program_alive || fail "the program died"
