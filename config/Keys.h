@@ -2,13 +2,21 @@
 
 #include <QStringList>
 #include <QWidget>
+#include <array>
 #include <functional>
+
+class ChoiceBox;
+class QCloseEvent;
+class QComboBox;
+class QLabel;
+class QPushButton;
 
 namespace toolkit {
 class LookProvider;
 }
 
 // The key-configuration window: the two keys of every drum and the kit, chosen from lists.
+// Save and Close is its only way out; it then gives way to a new main window.
 class Keys : public QWidget {
     Q_OBJECT
 public:
@@ -23,6 +31,70 @@ public:
     // this window cannot know the main window's class.
     static std::function<void()> openMainWindow;
 
+    void saveAndCloseActionPerformed(bool checked);
+    void resetActionPerformed(bool checked);
+    void drumFolderboxActionPerformed();
+    void drumFolderboxPopupMenuCanceled();
+
+    static constexpr int windowWidth = 487;
+    static constexpr int windowHeight = 302;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    // A key list with the store field it shows and saves to, and the key Reset gives it back.
+    struct KeyRow {
+        QComboBox* list;
+        QString* stored;
+        const char* factoryKey;
+    };
+
     void initComponents();
+    // The 24 key lists in the store's order: each drum's first key, then its second.
+    std::array<KeyRow, 24> keyRows() const;
+    void placeKeyList(QComboBox* list, QPoint at);
+
+    QLabel* title;
+    QPushButton* saveAndClose;
+    QPushButton* reset;
+    QLabel* jLabel1;
+    QLabel* jLabel2;
+    QLabel* jLabel3;
+    QLabel* jLabel4;
+    QLabel* jLabel5;
+    QLabel* jLabel6;
+    QLabel* jLabel7;
+    QLabel* jLabel8;
+    QLabel* jLabel9;
+    QLabel* jLabel10;
+    QLabel* jLabel11;
+    QLabel* jLabel12;
+    QLabel* jLabel13;
+    QLabel* jLabel14;
+    QComboBox* bassDrumKey1;
+    QComboBox* bassDrumKey2;
+    QComboBox* snareDrumKey1;
+    QComboBox* snareDrumKey2;
+    QComboBox* highTomKey1;
+    QComboBox* highTomKey2;
+    QComboBox* mediumTomKey1;
+    QComboBox* mediumTomKey2;
+    QComboBox* floorTomKey1;
+    QComboBox* floorTomKey2;
+    QComboBox* closedHiHatKey1;
+    QComboBox* closedHiHatKey2;
+    QComboBox* openHiHatKey1;
+    QComboBox* openHiHatKey2;
+    QComboBox* rideKey1;
+    QComboBox* rideKey2;
+    QComboBox* rideCupKey1;
+    QComboBox* rideCupKey2;
+    QComboBox* crashKey1;
+    QComboBox* crashKey2;
+    QComboBox* chinaKey1;
+    QComboBox* chinaKey2;
+    QComboBox* splashKey1;
+    QComboBox* splashKey2;
+    ChoiceBox* drumFolderbox;
 };
