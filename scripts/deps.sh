@@ -7,7 +7,7 @@ run_packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libsdl2-dev libsndfile1-dev libsamplerate0-dev
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-liberation
 )
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -1,5 +1,6 @@
 #include "toolkit/Looks.h"
 
+#include "toolkit/Fonts.h"
 #include "toolkit/NimbusStyle.h"
 
 #include <QApplication>
@@ -37,13 +38,14 @@ QList<LookInfo> QtLookProvider::installedLooks() const
 
 void QtLookProvider::install(const QString& className)
 {
-    QStyle* style = className == QLatin1String(NimbusStyle::className)
-        ? new NimbusStyle
-        : QStyleFactory::create(className);
+    const bool nimbus = className == QLatin1String(NimbusStyle::className);
+    QStyle* style = nimbus ? new NimbusStyle : QStyleFactory::create(className);
     if (!style)
         throw LookInstallError("no look can be made from " + className.toStdString());
     QApplication::setStyle(style);
     QApplication::setPalette(style->standardPalette());
+    if (nimbus)
+        QApplication::setFont(nimbusFont());
 }
 
 } // namespace toolkit

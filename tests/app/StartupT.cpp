@@ -1,10 +1,12 @@
 #include "TestSupport.h"
 
 #include "app/Main.h"
+#include "toolkit/Fonts.h"
 #include "toolkit/Looks.h"
 #include "toolkit/NimbusStyle.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QLoggingCategory>
 #include <QStyle>
 #include <QStyleFactory>
@@ -113,15 +115,18 @@ TEST(LookSelection, TheRealListOffersNimbusBuiltOnFusion)
 
     const QString styleBefore = QApplication::style()->name(); // setStyle deletes the old one
     const QPalette paletteBefore = QApplication::palette();
+    const QFont fontBefore = QApplication::font();
     looks.install(nimbus->className);
     auto* style = qobject_cast<toolkit::NimbusStyle*>(QApplication::style());
     ASSERT_NE(style, nullptr);
     EXPECT_EQ(QApplication::palette().color(QPalette::Window),
         style->standardPalette().color(QPalette::Window));
+    EXPECT_EQ(QApplication::font(), toolkit::nimbusFont());
     EXPECT_THROW(looks.install("no-such-style"), toolkit::LookInstallError);
 
     QApplication::setStyle(QStyleFactory::create(styleBefore));
     QApplication::setPalette(paletteBefore);
+    QApplication::setFont(fontBefore);
 }
 
 TEST(Startup, MainPostsOneWindowAndReturnsBeforeBuildingIt)
@@ -152,4 +157,17 @@ TEST(Startup, AFailedLookIsLoggedOnceUnderMainAndTheWindowStillOpens)
     EXPECT_EQ(entries[0].message, "look n declares itself unsupported");
     EXPECT_EQ(visibleTopLevels().size(), 1);
     closeAllWindows();
+}
+
+TEST(Fonts, TextsLaidOutForTahomaFitTheirLabels)
+{
+    // The widest texts placed for Tahoma: they must fit whichever font stands in for it.
+    EXPECT_LE(QFontMetrics(toolkit::tahoma(14, false)).horizontalAdvance("Select drum set"), 95);
+    EXPECT_LE(QFontMetrics(toolkit::tahoma(18, true)).horizontalAdvance("Configure Drums"), 180);
+    EXPECT_LE(QFontMetrics(toolkit::tahoma(14, false)).horizontalAdvance("acoustic"), 100 - 24);
+    EXPECT_LE(QFontMetrics(toolkit::nimbusFont()).horizontalAdvance("Closed Hi Hat"), 80);
+    EXPECT_LE(QFontMetrics(toolkit::nimbusFont()).horizontalAdvance("Open Hi Hat"), 70);
+    for (const char* key : { "W", "M", "Q" })
+        EXPECT_LE(QFontMetrics(toolkit::tahoma(18, true)).horizontalAdvance(QLatin1String(key)), 22)
+            << key;
 }
