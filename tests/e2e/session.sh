@@ -108,14 +108,15 @@ DEFAULT_KEYS=(q:Bass w:Bass e:Snare r:Snare t:Tom1 y:Tom1 g:Tom2 h:Tom2 b:FloorT
   period:China z:China comma:Splash a:Splash)
 SAMPLES=(Bass Snare Tom1 Tom2 FloorTom HiHat OHiHat Ride RideCup Crash China Splash)
 
-# identify RECORDING KITDIR: prints the best-matching sample's name and sets SCORE, MARGIN.
+# identify RECORDING KITDIR: sets HEARD to the best-matching sample's name, SCORE to its
+# normalised correlation and MARGIN to its lead over the next best.
 identify() {
   local refs=() s out
   for s in "${SAMPLES[@]}"; do [ -f "$2/$s.wav" ] && refs+=("$2/$s.wav"); done
   out=$("$AUDIOCHECK" identify "$1" 48000 "${refs[@]}" | grep '^best')
+  HEARD=$(awk '{sub(/\.wav$/, "", $2); print $2}' <<<"$out")
   SCORE=$(awk '{print $4}' <<<"$out")
   MARGIN=$(awk '{print $4 - $6}' <<<"$out")
-  awk '{sub(/\.wav$/, "", $2); print $2}' <<<"$out"
 }
 
 # press_and_record KEY SECONDS FILE: records while the key is pressed and its sound rings.
@@ -127,3 +128,53 @@ press_and_record() {
 }
 
 at_least() { awk "BEGIN { exit !($1 >= $2) }"; }
+
+# The visible top-level windows named exactly TITLE.
+windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true; }
+
+# find_window_sized TITLE WIDTH HEIGHT: prints the visible window of that name and inside size.
+find_window_sized() {
+  local w
+  for w in $(windows_named "$1"); do
+    window_geometry "$w"
+    if [ "$WW" -eq "$2" ] && [ "$WH" -eq "$3" ]; then echo "$w"; return 0; fi
+  done
+  return 1
+}
+
+# The visible main window: the one named Tamborel that is 601 wide.
+find_main_window() {
+  local w
+  for w in $(windows_named Tamborel); do
+    window_geometry "$w"
+    if [ "$WW" -eq 601 ]; then echo "$w"; return 0; fi
+  done
+  return 1
+}
+
+# click_at X Y: a real mouse click at a point of the screen.
+click_at() {
+  xdotool mousemove --sync "$1" "$2" click 1
+  sleep 0.3
+}
+
+# open_options_item N: opens the Options menu with its mnemonic and picks its N-th item.
+open_options_item() {
+  focus_window "$WINDOW"
+  xdotool key alt+h
+  sleep 0.4
+  local i
+  for i in $(seq "$1"); do xdotool key Down; sleep 0.1; done
+  xdotool key Return
+  sleep 0.5
+}
+
+# open_main_item N: the same for the Main menu, opened with a click on its title.
+open_main_item() {
+  window_geometry "$WINDOW"
+  click_at $((WX + 20)) $((WY + 9))
+  local i
+  for i in $(seq "$1"); do xdotool key Down; sleep 0.1; done
+  xdotool key Return
+  sleep 0.5
+}

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The round trip through the configuration window with real clicks and keys: bind V to the
+# snare and choose the "metal" kit, Save and Close, then V plays the metal snare and E, no
+# longer bound, plays nothing.
+# Arguments: the tamborel binary, the folder holding the demo kits.
+source "$(dirname "$0")/session.sh"
+binary=$1 kits=$2
+
+start_display
+start_sound
+mkdir -p "$E2E_DIR/play"
+ln -s "$kits" "$E2E_DIR/play/kits"
+start_program "$binary" "$E2E_DIR/play"
+
+open_options_item 2
+wait_for 5 find_window_sized Tamborel 487 302 || fail "no configuration window"
+keys=$(find_window_sized Tamborel 487 302)
+window_geometry "$keys"
+KX=$WX KY=$WY
+
+# The snare's first key: open its list, type V, take it.
+click_at $((KX + 92 + 25)) $((KY + 73 + 10))
+xdotool key v Return
+sleep 0.3
+# The kit list: open it, type m for "metal", take it.
+click_at $((KX + 259 + 50)) $((KY + 221 + 11))
+xdotool key m Return
+sleep 0.3
+screenshot "$E2E_DIR/configured.png"
+click_at $((KX + 228 + 70)) $((KY + 268 + 11))
+
+wait_for 5 find_main_window || fail "Save and Close brought no main window"
+WINDOW=$(find_main_window)
+focus_window "$WINDOW"
+screenshot "$E2E_DIR/after.png"
+
+press_and_record v 1.2 "$E2E_DIR/v.raw"
+identify "$E2E_DIR/v.raw" "$kits/metal"
+heard=$HEARD
+note "V after saving: heard $heard from the metal kit (score $SCORE)"
+[ "$heard" = Snare ] || fail "V played $heard, not the snare"
+at_least "$SCORE" 0.9 || fail "V's snare is not the metal one (score $SCORE)"
+identify "$E2E_DIR/v.raw" "$kits/acoustic"
+acoustic=$HEARD
+note "  against the acoustic kit the best is $acoustic with only $SCORE"
+at_least 0.9 "$SCORE" || fail "V played the acoustic snare, not the metal one"
+
+sleep 1
+press_and_record e 1.2 "$E2E_DIR/e.raw"
+level=$("$AUDIOCHECK" level "$E2E_DIR/e.raw" 48000)
+note "E after saving: $level"
+peak=$(awk '{print $2}' <<<"$level")
+at_least 0.001 "$peak" || fail "E, no longer bound, still played something (peak $peak)"
+program_alive || fail "the program died"
