@@ -63,7 +63,10 @@ std::string_view AePlayWave::Position::name() const
     return "NORMAL";
 }
 
-std::array<AePlayWave::Position, 3> AePlayWave::Position::values() { return { LEFT, RIGHT, NORMAL }; }
+std::array<AePlayWave::Position, 3> AePlayWave::Position::values()
+{
+    return { LEFT, RIGHT, NORMAL };
+}
 
 AePlayWave::Position AePlayWave::Position::valueOf(std::string_view name)
 {
@@ -155,7 +158,8 @@ void AePlayWave::run() const
     std::exception_ptr escaped;
     try {
         while (nBytesRead != -1) {
-            nBytesRead = audioInputStream->read(abData.data(), 0, static_cast<std::int32_t>(abData.size()));
+            nBytesRead = audioInputStream->read(
+                abData.data(), 0, static_cast<std::int32_t>(abData.size()));
             if (nBytesRead >= 0)
                 auline->write(abData.data(), 0, nBytesRead);
         }

@@ -46,6 +46,7 @@ public:
 
     // Asks the user about a missing file (message, title) with OK and Cancel, and returns
     // when answered. Without one installed the message goes to stderr.
-    using MissingFilePrompt = std::function<void(const std::string& message, const std::string& title)>;
+    using MissingFilePrompt
+        = std::function<void(const std::string& message, const std::string& title)>;
     static MissingFilePrompt setMissingFilePrompt(MissingFilePrompt prompt);
 };

@@ -1,23 +1,49 @@
-// TEMPORARY until the real service lands: every request fails.
 #include "audio/AudioSystem.h"
+
 #include "audio/AudioException.h"
-#include <utility>
+#include "audio/Mixer.h"
+#include "audio/OutputDevice.h"
+#include "audio/SampleDecoder.h"
+#include "audio/SndfileInputStream.h"
+
+#include <atomic>
 
 namespace audio {
+
+// Files through libsndfile, lines on the process's one output device. Not in an anonymous
+// namespace, so its functions keep their names in a stack trace.
+class RealAudioSystem final : public AudioSystem {
+public:
+    std::unique_ptr<AudioInputStream> getAudioInputStream(const std::string& path) override
+    {
+        return std::make_unique<SndfileInputStream>(path);
+    }
+
+    std::unique_ptr<SourceDataLine> getLine(const DataLineInfo& info) override
+    {
+        if (!SampleDecoder::accepts(info.format))
+            throw LineUnavailableException(
+                "No line matching interface SourceDataLine supporting format "
+                + info.format.toString() + " is supported.");
+        return outputMixer().createLine();
+    }
+};
+
 namespace {
-    class NoAudio final : public AudioSystem {
-        std::unique_ptr<AudioInputStream> getAudioInputStream(const std::string&) override
-        {
-            throw IOException("no audio service yet");
-        }
-        std::unique_ptr<SourceDataLine> getLine(const DataLineInfo&) override
-        {
-            throw LineUnavailableException("no audio service yet");
-        }
-    };
-    NoAudio real;
-    AudioSystem* current = &real;
+
+RealAudioSystem real;
+std::atomic<AudioSystem*> current { &real };
+
+} // namespace
+
+AudioSystem& AudioSystem::instance()
+{
+    return *current.load(std::memory_order_acquire);
 }
-AudioSystem& AudioSystem::instance() { return *current; }
-AudioSystem* AudioSystem::setInstance(AudioSystem* s) { return std::exchange(current, s ? s : &real); }
+
+AudioSystem* AudioSystem::setInstance(AudioSystem* system)
+{
+    return current.exchange(system ? system : &real, std::memory_order_acq_rel);
 }
+
+} // namespace audio

@@ -12,46 +12,46 @@ namespace audio {
 
 namespace {
 
-    // Threads kept waiting however long it is quiet, and how long a thread beyond those
-    // waits for work before it ends.
-    constexpr std::size_t warmThreads = 4;
-    constexpr auto idleLifetime = std::chrono::seconds(3);
+// Threads kept waiting however long it is quiet, and how long a thread beyond those
+// waits for work before it ends.
+constexpr std::size_t warmThreads = 4;
+constexpr auto idleLifetime = std::chrono::seconds(3);
 
-    struct Pool {
-        std::mutex mutex;
-        std::condition_variable wake;
-        std::deque<std::function<void()>> tasks;
-        std::size_t threads = 0;
-        std::size_t idle = 0;
-    };
+struct Pool {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> tasks;
+    std::size_t threads = 0;
+    std::size_t idle = 0;
+};
 
-    Pool& pool()
-    {
-        // Never destroyed: detached threads may still use it while the process ends.
-        static auto* instance = new Pool;
-        return *instance;
+Pool& pool()
+{
+    // Never destroyed: detached threads may still use it while the process ends.
+    static auto* instance = new Pool;
+    return *instance;
+}
+
+void serve(Pool& p)
+{
+    std::unique_lock lock(p.mutex);
+    for (;;) {
+        ++p.idle;
+        const bool woken = p.wake.wait_for(lock, idleLifetime, [&] { return !p.tasks.empty(); });
+        --p.idle;
+        if (!woken && p.threads > warmThreads)
+            break;
+        if (p.tasks.empty())
+            continue;
+        auto task = std::move(p.tasks.front());
+        p.tasks.pop_front();
+        lock.unlock();
+        task();
+        task = nullptr; // release what the task holds before waiting again
+        lock.lock();
     }
-
-    void serve(Pool& p)
-    {
-        std::unique_lock lock(p.mutex);
-        for (;;) {
-            ++p.idle;
-            const bool woken = p.wake.wait_for(lock, idleLifetime, [&] { return !p.tasks.empty(); });
-            --p.idle;
-            if (!woken && p.threads > warmThreads)
-                break;
-            if (p.tasks.empty())
-                continue;
-            auto task = std::move(p.tasks.front());
-            p.tasks.pop_front();
-            lock.unlock();
-            task();
-            task = nullptr; // release what the task holds before waiting again
-            lock.lock();
-        }
-        --p.threads;
-    }
+    --p.threads;
+}
 
 } // namespace
 

@@ -1,0 +1,261 @@
+#include "audio/MixerLine.h"
+
+#include "audio/AudioException.h"
+#include "audio/Config.h"
+#include "audio/LineState.h"
+#include "audio/Mixer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <samplerate.h>
+#include <thread>
+
+namespace audio {
+
+namespace {
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+constexpr std::size_t pieceFrames = config::writePieceFrames;
+// Output room for one resampler call; a longer output just takes more calls.
+constexpr std::size_t resampledFrames = 4 * config::writePieceFrames;
+
+} // namespace
+
+MixerLine::MixerLine(Mixer& mixer)
+    : mixer_(mixer)
+{
+}
+
+MixerLine::~MixerLine()
+{
+    close();
+}
+
+void MixerLine::open(const AudioFormat& format)
+{
+    if (state_)
+        throw IllegalArgumentException("line already open");
+    if (!SampleDecoder::accepts(format))
+        throw LineUnavailableException("line does not support format " + format.toString());
+
+    format_ = format;
+    decoder_.emplace(format, static_cast<int>(pieceFrames));
+    decoded_.assign(pieceFrames * 2, 0.0f);
+    ratio_ = mixer_.sampleRate() / static_cast<double>(format.sampleRate);
+    if (format.sampleRate != static_cast<float>(mixer_.sampleRate())) {
+        int error = 0;
+        resampler_ = src_new(mixer_.resamplerType(), 2, &error);
+        if (!resampler_)
+            throw LineUnavailableException(
+                std::string("cannot make a rate converter: ") + src_strerror(error));
+        resampled_.assign(resampledFrames * 2, 0.0f);
+    }
+    abandoned_ = false;
+    firstWriteNs_ = 0;
+    state_ = new LineState(config::ringFrames);
+    mixer_.attach(state_);
+}
+
+bool MixerLine::isControlSupported(FloatControl::Type type) const
+{
+    return type == FloatControl::Type::PAN && state_ && format_.channels <= 2;
+}
+
+FloatControl& MixerLine::getControl(FloatControl::Type type)
+{
+    if (!isControlSupported(type))
+        throw IllegalArgumentException("Unsupported control type: PAN");
+    return pan_;
+}
+
+float MixerLine::Pan::getValue() const
+{
+    return line_.state_ ? line_.state_->pan.load(std::memory_order_relaxed) : 0.0f;
+}
+
+void MixerLine::Pan::setValue(float value)
+{
+    if (!(value >= getMinimum() && value <= getMaximum()))
+        throw IllegalArgumentException(
+            "Requested value " + std::to_string(value) + " out of range [-1, 1]");
+    if (line_.state_)
+        line_.state_->pan.store(value, std::memory_order_relaxed);
+}
+
+void MixerLine::start()
+{
+    if (state_)
+        state_->started.store(true, std::memory_order_release);
+}
+
+std::int32_t MixerLine::write(const std::byte* buffer, std::int32_t off, std::int32_t len)
+{
+    if (off < 0 || len < 0)
+        throw IllegalArgumentException("negative offset or length");
+    if (!state_)
+        return 0;
+    if (len % format_.frameSize != 0)
+        throw IllegalArgumentException("illegal request to write non-integral number of frames ("
+            + std::to_string(len) + " bytes, frameSize = " + std::to_string(format_.frameSize)
+            + " bytes)");
+    if (!firstWriteNs_)
+        firstWriteNs_ = nowNs();
+    if (state_->ended.load(std::memory_order_relaxed)) {
+        // Written again after a drain: the line goes on.
+        state_->ended.store(false, std::memory_order_relaxed);
+        if (resampler_)
+            src_reset(resampler_);
+    }
+
+    const std::byte* in = buffer + off;
+    std::size_t frames = static_cast<std::size_t>(len / format_.frameSize);
+    // Piece by piece, each published before the next is converted: the mixer can play
+    // the start of the chunk while the rest is still being converted.
+    while (frames > 0 && !abandoned_) {
+        const std::size_t piece = std::min(frames, pieceFrames);
+        decoder_->decode(in, static_cast<int>(piece), decoded_.data());
+        convertAndPush(decoded_.data(), piece, false);
+        in += piece * static_cast<std::size_t>(format_.frameSize);
+        frames -= piece;
+    }
+    return abandoned_ ? static_cast<std::int32_t>(in - (buffer + off)) : len;
+}
+
+void MixerLine::convertAndPush(const float* stereo, std::size_t frames, bool endOfInput)
+{
+    if (!resampler_) {
+        push(stereo, frames);
+        return;
+    }
+    SRC_DATA data {};
+    data.data_in = stereo;
+    data.input_frames = static_cast<long>(frames);
+    data.data_out = resampled_.data();
+    data.output_frames = static_cast<long>(resampledFrames);
+    data.src_ratio = ratio_;
+    data.end_of_input = endOfInput ? 1 : 0;
+    for (;;) {
+        if (src_process(resampler_, &data) != 0)
+            break;
+        push(resampled_.data(), static_cast<std::size_t>(data.output_frames_gen));
+        data.data_in += data.input_frames_used * 2;
+        data.input_frames -= data.input_frames_used;
+        if (abandoned_)
+            break;
+        if (endOfInput) {
+            // At the end the converter is called until it has nothing left.
+            if (data.output_frames_gen == 0 && data.input_frames == 0)
+                break;
+        } else if (data.input_frames == 0
+            || (data.input_frames_used == 0 && data.output_frames_gen == 0)) {
+            break;
+        }
+    }
+}
+
+void MixerLine::push(const float* stereo, std::size_t frames)
+{
+    while (frames > 0 && !abandoned_) {
+        const std::size_t pushed = state_->ring.push(stereo, frames);
+        stereo += pushed * 2;
+        frames -= pushed;
+        if (frames > 0
+            && !waitForRoom(std::min(frames, config::ringFrames / config::ringRefillDivisor)))
+            abandoned_ = true;
+    }
+}
+
+bool MixerLine::mixerStalled(
+    std::uint64_t& lastBlocks, std::chrono::steady_clock::time_point& since) const
+{
+    const std::uint64_t blocks = mixer_.blocks();
+    const auto now = std::chrono::steady_clock::now();
+    if (blocks != lastBlocks) {
+        lastBlocks = blocks;
+        since = now;
+        return false;
+    }
+    return now - since > config::stalledMixerTimeout;
+}
+
+bool MixerLine::waitForRoom(std::size_t frames)
+{
+    // The mixer is never asked to wake us: sleep about as long as it takes to play the
+    // missing frames, then look again.
+    std::uint64_t lastBlocks = mixer_.blocks();
+    auto since = std::chrono::steady_clock::now();
+    for (;;) {
+        const std::size_t room = state_->ring.freeFrames();
+        if (room >= frames)
+            return true;
+        if (mixerStalled(lastBlocks, since))
+            return false;
+        const double seconds = static_cast<double>(frames - room) / mixer_.sampleRate();
+        std::this_thread::sleep_for(
+            std::chrono::duration<double>(std::clamp(seconds, 0.0005, 0.1)));
+    }
+}
+
+void MixerLine::drain()
+{
+    if (!state_)
+        return;
+    if (resampler_ && !abandoned_) {
+        // End of input: the converter gives out the tail it still holds.
+        convertAndPush(decoded_.data(), 0, true);
+    }
+    state_->ended.store(true, std::memory_order_release);
+    // A line never started would wait for ever: nothing will play it.
+    if (!state_->started.load(std::memory_order_relaxed) || abandoned_)
+        return;
+    std::uint64_t lastBlocks = mixer_.blocks();
+    auto since = std::chrono::steady_clock::now();
+    for (;;) {
+        const std::uint64_t left = state_->ring.written() - state_->ring.consumed();
+        if (left == 0 || mixerStalled(lastBlocks, since))
+            return;
+        const double seconds = static_cast<double>(left) / mixer_.sampleRate();
+        std::this_thread::sleep_for(
+            std::chrono::duration<double>(std::clamp(seconds, 0.0005, 0.1)));
+    }
+}
+
+void MixerLine::close()
+{
+    if (!state_)
+        return;
+    mixer_.detach(state_);
+    delete state_;
+    state_ = nullptr;
+    if (resampler_)
+        resampler_ = src_delete(resampler_);
+    decoder_.reset();
+}
+
+std::uint64_t MixerLine::framesQueued() const
+{
+    return state_ ? state_->ring.written() : 0;
+}
+
+std::uint64_t MixerLine::framesPending() const
+{
+    return state_ ? state_->ring.written() - state_->ring.consumed() : 0;
+}
+
+bool MixerLine::inputEnded() const
+{
+    return state_ && state_->ended.load(std::memory_order_acquire);
+}
+
+std::int64_t MixerLine::firstOutputNs() const
+{
+    return state_ ? state_->firstOutputNs.load(std::memory_order_relaxed) : 0;
+}
+
+} // namespace audio

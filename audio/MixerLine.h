@@ -1,0 +1,86 @@
+#pragma once
+
+#include "audio/AudioSystem.h"
+#include "audio/SampleDecoder.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+typedef struct SRC_STATE_tag SRC_STATE;
+
+namespace audio {
+
+class Mixer;
+struct LineState;
+
+// One sound's output line. write decodes the bytes to stereo float, converts the rate when it
+// differs from the mixer's, and publishes each small piece to the line's ring at once. Only
+// one thread may write, drain and close; the mixer reads the ring on its own thread.
+class MixerLine final : public SourceDataLine {
+public:
+    explicit MixerLine(Mixer& mixer);
+    ~MixerLine() override;
+    MixerLine(const MixerLine&) = delete;
+    MixerLine& operator=(const MixerLine&) = delete;
+
+    void open(const AudioFormat& format) override;
+    bool isControlSupported(FloatControl::Type type) const override;
+    FloatControl& getControl(FloatControl::Type type) override;
+    void start() override;
+    std::int32_t write(const std::byte* buffer, std::int32_t off, std::int32_t len) override;
+    void drain() override;
+    void close() override;
+
+    bool isOpen() const { return state_ != nullptr; }
+    // Frames pushed to the ring so far (after rate conversion), and those not yet mixed.
+    std::uint64_t framesQueued() const;
+    std::uint64_t framesPending() const;
+    // True once drain has handed over the last frame.
+    bool inputEnded() const;
+    // steady_clock nanoseconds of the first write, and of the moment the mixer first mixed a
+    // frame of this line (0 until then): the line's start-up latency.
+    std::int64_t firstWriteNs() const { return firstWriteNs_; }
+    std::int64_t firstOutputNs() const;
+
+private:
+    class Pan : public FloatControl {
+    public:
+        explicit Pan(MixerLine& line)
+            : line_(line)
+        {
+        }
+        Type getType() const override { return Type::PAN; }
+        float getValue() const override;
+        void setValue(float value) override;
+        float getMinimum() const override { return -1.0f; }
+        float getMaximum() const override { return 1.0f; }
+
+    private:
+        MixerLine& line_;
+    };
+
+    void convertAndPush(const float* stereo, std::size_t frames, bool endOfInput);
+    void push(const float* stereo, std::size_t frames);
+    bool waitForRoom(std::size_t frames);
+    bool mixerStalled(
+        std::uint64_t& lastBlocks, std::chrono::steady_clock::time_point& since) const;
+
+    Mixer& mixer_;
+    LineState* state_ = nullptr;
+    AudioFormat format_;
+    std::optional<SampleDecoder> decoder_;
+    SRC_STATE* resampler_ = nullptr;
+    double ratio_ = 1.0;
+    std::vector<float> decoded_; // one piece, stereo
+    std::vector<float> resampled_;
+    Pan pan_ { *this };
+    std::int64_t firstWriteNs_ = 0;
+    // The mixer stopped taking frames (no device any more): further frames are dropped.
+    bool abandoned_ = false;
+};
+
+} // namespace audio

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+namespace audio {
+
+class Mixer;
+
+// Starts opening the process's one output device on a background thread and returns at once.
+// Called early at start-up, so the first hit finds the device ready. Calling it again does
+// nothing while the device is open or opening.
+void openOutputEarly();
+
+// The mixer that plays on the output device, opening the device first if needed (waiting for
+// an opening already under way). When no device can be opened, throws
+// LineUnavailableException with SDL's reason; the next call tries again.
+Mixer& outputMixer();
+
+// Closes the device, so the next outputMixer opens it anew (tests). Every line on it must be
+// closed first.
+void closeOutput();
+
+// What the open device is: the SDL driver, its rate and the frames of one period, or empty
+// when no device is open.
+struct OutputInfo {
+    std::string driver;
+    int sampleRate = 0;
+    int bufferFrames = 0;
+};
+OutputInfo outputInfo();
+
+} // namespace audio

@@ -1,0 +1,220 @@
+#include "audio/SampleDecoder.h"
+
+#include "audio/Config.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace audio {
+
+namespace {
+
+enum Speaker { FL, FR, FC, LFE, BL, BR, SL, SR, BC };
+
+// The usual WAVE speaker order for each channel count that has one.
+std::vector<Speaker> layoutFor(int channels)
+{
+    switch (channels) {
+    case 3:
+        return { FL, FR, FC };
+    case 4:
+        return { FL, FR, BL, BR };
+    case 5:
+        return { FL, FR, FC, BL, BR };
+    case 6:
+        return { FL, FR, FC, LFE, BL, BR };
+    case 7:
+        return { FL, FR, FC, LFE, BC, SL, SR };
+    case 8:
+        return { FL, FR, FC, LFE, BL, BR, SL, SR };
+    default:
+        return {};
+    }
+}
+
+// Left and right gains of one speaker: centre and surrounds at -3 dB, the LFE left out
+// (a drum sample's low end is already in its main channels).
+std::array<float, 2> speakerGains(Speaker speaker)
+{
+    constexpr float h = 0.70710678f;
+    switch (speaker) {
+    case FL:
+        return { 1, 0 };
+    case FR:
+        return { 0, 1 };
+    case FC:
+    case BC:
+        return { h, h };
+    case LFE:
+        return { 0, 0 };
+    case BL:
+    case SL:
+        return { h, 0 };
+    case BR:
+    case SR:
+        return { 0, h };
+    }
+    return { 0, 0 };
+}
+
+std::vector<std::array<float, 2>> foldDownGains(int channels)
+{
+    if (channels == 1)
+        return { { 1, 1 } };
+    if (channels == 2)
+        return { { 1, 0 }, { 0, 1 } };
+    std::vector<std::array<float, 2>> gains;
+    const auto layout = layoutFor(channels);
+    for (int c = 0; c < channels; ++c) {
+        if (!layout.empty())
+            gains.push_back(speakerGains(layout[static_cast<std::size_t>(c)]));
+        else // no known layout: even channels left, odd right
+            gains.push_back(
+                c % 2 == 0 ? std::array<float, 2> { 1, 0 } : std::array<float, 2> { 0, 1 });
+    }
+    // Scale so that full-level content on every channel stays within full scale.
+    float left = 0, right = 0;
+    for (const auto& g : gains) {
+        left += g[0];
+        right += g[1];
+    }
+    const float scale = 1.0f / std::max(left, right);
+    for (auto& g : gains) {
+        g[0] *= scale;
+        g[1] *= scale;
+    }
+    return gains;
+}
+
+template <typename T> T loadAs(const std::byte* p, bool swap)
+{
+    T value;
+    std::memcpy(&value, p, sizeof(T));
+    if (swap && sizeof(T) > 1) {
+        if constexpr (sizeof(T) == 1)
+            return value;
+        else if constexpr (sizeof(T) == 2)
+            value = std::bit_cast<T>(__builtin_bswap16(std::bit_cast<std::uint16_t>(value)));
+        else if constexpr (sizeof(T) == 4)
+            value = std::bit_cast<T>(__builtin_bswap32(std::bit_cast<std::uint32_t>(value)));
+        else
+            value = std::bit_cast<T>(__builtin_bswap64(std::bit_cast<std::uint64_t>(value)));
+    }
+    return value;
+}
+
+// Integers scaled by a power of two, so the conversion is exact up to 24 bits.
+template <typename Int>
+void integers(const std::byte* in, std::size_t n, float* out, bool swap, bool isUnsigned)
+{
+    constexpr int bits = sizeof(Int) * 8;
+    constexpr float scale = 1.0f / static_cast<float>(1ull << (bits - 1));
+    using U = std::make_unsigned_t<Int>;
+    for (std::size_t i = 0; i < n; ++i) {
+        U raw = loadAs<U>(in + i * sizeof(Int), swap);
+        if (isUnsigned)
+            raw = static_cast<U>(raw ^ (U(1) << (bits - 1)));
+        out[i] = static_cast<float>(static_cast<Int>(raw)) * scale;
+    }
+}
+
+void packed24(const std::byte* in, std::size_t n, float* out, bool bigEndian, bool isUnsigned)
+{
+    constexpr float scale = 1.0f / 8388608.0f;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto* b = reinterpret_cast<const std::uint8_t*>(in + i * 3);
+        std::uint32_t v = bigEndian ? (std::uint32_t(b[0]) << 16 | std::uint32_t(b[1]) << 8 | b[2])
+                                    : (std::uint32_t(b[2]) << 16 | std::uint32_t(b[1]) << 8 | b[0]);
+        if (isUnsigned)
+            v ^= 0x800000u;
+        // Sign-extend from 24 bits.
+        const auto s = static_cast<std::int32_t>(v << 8) >> 8;
+        out[i] = static_cast<float>(s) * scale;
+    }
+}
+
+} // namespace
+
+bool SampleDecoder::accepts(const AudioFormat& f)
+{
+    if (f.channels < 1 || f.channels > config::maxChannels)
+        return false;
+    if (!(f.sampleRate > 0) || !std::isfinite(f.sampleRate))
+        return false;
+    const double ratio = config::preferredDeviceRate / static_cast<double>(f.sampleRate);
+    if (ratio > config::maxRateRatio || ratio < 1.0 / config::maxRateRatio)
+        return false;
+    const bool sizeOk = f.encoding == Encoding::PCM_FLOAT
+        ? (f.sampleSizeInBits == 32 || f.sampleSizeInBits == 64)
+        : (f.sampleSizeInBits == 8 || f.sampleSizeInBits == 16 || f.sampleSizeInBits == 24
+            || f.sampleSizeInBits == 32);
+    return sizeOk && f.frameSize == f.channels * f.sampleSizeInBits / 8;
+}
+
+SampleDecoder::SampleDecoder(const AudioFormat& format, int maxFrames)
+    : format_(format)
+    , scratch_(static_cast<std::size_t>(maxFrames * format.channels))
+    , gains_(foldDownGains(format.channels))
+{
+}
+
+void SampleDecoder::toFloat(const std::byte* in, std::size_t n, float* out) const
+{
+    const bool swap = format_.bigEndian != (std::endian::native == std::endian::big);
+    const bool isUnsigned = format_.encoding == Encoding::PCM_UNSIGNED;
+    if (format_.encoding == Encoding::PCM_FLOAT) {
+        if (format_.sampleSizeInBits == 32) {
+            for (std::size_t i = 0; i < n; ++i)
+                out[i] = loadAs<float>(in + i * 4, swap);
+        } else {
+            for (std::size_t i = 0; i < n; ++i)
+                out[i] = static_cast<float>(loadAs<double>(in + i * 8, swap));
+        }
+        return;
+    }
+    switch (format_.sampleSizeInBits) {
+    case 8:
+        integers<std::int8_t>(in, n, out, false, isUnsigned);
+        break;
+    case 16:
+        integers<std::int16_t>(in, n, out, swap, isUnsigned);
+        break;
+    case 24:
+        packed24(in, n, out, format_.bigEndian, isUnsigned);
+        break;
+    default:
+        integers<std::int32_t>(in, n, out, swap, isUnsigned);
+        break;
+    }
+}
+
+void SampleDecoder::decode(const std::byte* in, int frames, float* out)
+{
+    const auto n = static_cast<std::size_t>(frames);
+    const auto channels = static_cast<std::size_t>(format_.channels);
+    if (channels == 2) {
+        toFloat(in, n * 2, out);
+        return;
+    }
+    if (channels == 1) {
+        toFloat(in, n, scratch_.data());
+        for (std::size_t i = 0; i < n; ++i)
+            out[2 * i] = out[2 * i + 1] = scratch_[i];
+        return;
+    }
+    toFloat(in, n * channels, scratch_.data());
+    for (std::size_t i = 0; i < n; ++i) {
+        float left = 0, right = 0;
+        for (std::size_t c = 0; c < channels; ++c) {
+            const float x = scratch_[i * channels + c];
+            left += x * gains_[c][0];
+            right += x * gains_[c][1];
+        }
+        out[2 * i] = left;
+        out[2 * i + 1] = right;
+    }
+}
+
+} // namespace audio

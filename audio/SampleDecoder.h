@@ -1,0 +1,37 @@
+#pragma once
+
+#include "audio/AudioFormat.h"
+
+#include <array>
+#include <cstddef>
+#include <vector>
+
+namespace audio {
+
+// Turns frames of bytes in a line's format into interleaved stereo float. Integer samples are
+// scaled by a power of two (-1 <= x < 1), so 8-, 16- and 24-bit values come out exactly;
+// float samples pass unchanged. Mono goes to both sides at full level; wider layouts are
+// folded down to stereo.
+class SampleDecoder {
+public:
+    // True when a line can take this format.
+    static bool accepts(const AudioFormat& format);
+
+    // format must be accepted. maxFrames bounds one call of decode.
+    SampleDecoder(const AudioFormat& format, int maxFrames);
+
+    // Decodes frames whole frames from in to out (2 * frames floats).
+    void decode(const std::byte* in, int frames, float* out);
+
+    // The fold-down gains from each input channel to left and right.
+    const std::vector<std::array<float, 2>>& channelGains() const { return gains_; }
+
+private:
+    void toFloat(const std::byte* in, std::size_t samples, float* out) const;
+
+    AudioFormat format_;
+    std::vector<float> scratch_; // one call's samples, all channels, before the fold-down
+    std::vector<std::array<float, 2>> gains_;
+};
+
+} // namespace audio

@@ -1,0 +1,192 @@
+#include "audio/SndfileInputStream.h"
+
+#include "audio/AudioException.h"
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace audio {
+
+namespace {
+
+// Containers whose sample data is stored as plain, uncompressed samples that
+// sf_read_raw hands out unchanged.
+bool storesPlainSamples(int major)
+{
+    switch (major) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX:
+    case SF_FORMAT_RF64:
+    case SF_FORMAT_W64:
+    case SF_FORMAT_AIFF:
+    case SF_FORMAT_AU:
+    case SF_FORMAT_CAF:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Bytes a raw sample takes, or 0 when the coding is not plain PCM or float.
+int plainSampleBytes(int subtype)
+{
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 1;
+    case SF_FORMAT_PCM_16:
+        return 2;
+    case SF_FORMAT_PCM_24:
+        return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        return 4;
+    case SF_FORMAT_DOUBLE:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+// Codings whose decoded resolution is 16 bits or less: 16-bit PCM loses nothing.
+bool fitsSixteenBits(int subtype)
+{
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+    case SF_FORMAT_IMA_ADPCM:
+    case SF_FORMAT_MS_ADPCM:
+    case SF_FORMAT_GSM610:
+    case SF_FORMAT_VOX_ADPCM:
+    case SF_FORMAT_NMS_ADPCM_16:
+    case SF_FORMAT_NMS_ADPCM_24:
+    case SF_FORMAT_NMS_ADPCM_32:
+    case SF_FORMAT_G721_32:
+    case SF_FORMAT_G723_24:
+    case SF_FORMAT_G723_40:
+    case SF_FORMAT_DWVW_12:
+    case SF_FORMAT_DWVW_16:
+    case SF_FORMAT_DPCM_8:
+    case SF_FORMAT_DPCM_16:
+    case SF_FORMAT_ALAC_16:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string systemError(const std::string& path, int error)
+{
+    return path + " (" + std::strerror(error) + ")";
+}
+
+} // namespace
+
+SndfileInputStream::SndfileInputStream(const std::string& path)
+    : path_(path)
+{
+    // The descriptor is ours, so system errors are told apart from content errors and the
+    // file is closed exactly once, whatever libsndfile does on failure.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
+        throw IOException(systemError(path, errno));
+    struct stat status { };
+    if (::fstat(fd_, &status) != 0 || S_ISDIR(status.st_mode)) {
+        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+        ::close(fd_);
+        throw IOException(systemError(path, error));
+    }
+
+    SF_INFO info {};
+    file_ = sf_open_fd(fd_, SFM_READ, &info, SF_FALSE);
+    if (!file_) {
+        const int code = sf_error(nullptr);
+        const std::string reason = sf_error_number(code);
+        ::close(fd_);
+        if (code == SF_ERR_SYSTEM)
+            throw IOException(path + ": " + reason);
+        throw UnsupportedAudioFileException(path + ": " + reason);
+    }
+
+    auto fail = [&](const std::string& reason) {
+        sf_close(file_);
+        ::close(fd_);
+        throw UnsupportedAudioFileException(path + ": " + reason);
+    };
+    if (info.channels < 1 || info.samplerate < 1)
+        fail("no channels or no sample rate in the header");
+
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    const int plainBytes = storesPlainSamples(major) ? plainSampleBytes(subtype) : 0;
+
+    format_.sampleRate = static_cast<float>(info.samplerate);
+    format_.channels = info.channels;
+    if (plainBytes > 0) {
+        delivery_ = Delivery::Raw;
+        format_.encoding = subtype == SF_FORMAT_PCM_U8                    ? Encoding::PCM_UNSIGNED
+            : (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE) ? Encoding::PCM_FLOAT
+                                                                          : Encoding::PCM_SIGNED;
+        format_.sampleSizeInBits = plainBytes * 8;
+        const bool swapped = sf_command(file_, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) == SF_TRUE;
+        format_.bigEndian = (std::endian::native == std::endian::big) != swapped;
+    } else {
+        delivery_ = fitsSixteenBits(subtype) ? Delivery::Short : Delivery::Float;
+        format_.encoding
+            = delivery_ == Delivery::Short ? Encoding::PCM_SIGNED : Encoding::PCM_FLOAT;
+        format_.sampleSizeInBits = delivery_ == Delivery::Short ? 16 : 32;
+        format_.bigEndian = std::endian::native == std::endian::big;
+    }
+    format_.frameSize = format_.channels * (format_.sampleSizeInBits / 8);
+}
+
+SndfileInputStream::~SndfileInputStream()
+{
+    sf_close(file_);
+    ::close(fd_);
+}
+
+std::int32_t SndfileInputStream::read(std::byte* buffer, std::int32_t off, std::int32_t len)
+{
+    if (off < 0 || len < 0)
+        throw IllegalArgumentException("negative offset or length");
+    const std::int32_t frames = len / format_.frameSize;
+    if (frames == 0)
+        return 0;
+    const std::int32_t bytes = frames * format_.frameSize;
+
+    sf_count_t got = 0;
+    switch (delivery_) {
+    case Delivery::Raw:
+        got = sf_read_raw(file_, buffer + off, bytes);
+        break;
+    case Delivery::Short:
+    case Delivery::Float:
+        // The caller's buffer need not be aligned for the sample type.
+        if (decoded_.size() < static_cast<std::size_t>(bytes))
+            decoded_.resize(static_cast<std::size_t>(bytes));
+        got = delivery_ == Delivery::Short
+            ? sf_readf_short(file_, reinterpret_cast<short*>(decoded_.data()), frames)
+            : sf_readf_float(file_, reinterpret_cast<float*>(decoded_.data()), frames);
+        got *= format_.frameSize;
+        std::memcpy(buffer + off, decoded_.data(), static_cast<std::size_t>(got));
+        break;
+    }
+
+    const int error = sf_error(file_);
+    if (error != SF_ERR_NO_ERROR && got <= 0)
+        throw IOException(path_ + ": " + sf_strerror(file_));
+    // A short last read can end mid-frame in a truncated file: keep whole frames only.
+    got -= got % format_.frameSize;
+    return got > 0 ? static_cast<std::int32_t>(got) : -1;
+}
+
+} // namespace audio

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "audio/AudioSystem.h"
+
+#include <string>
+#include <vector>
+
+struct sf_private_tag;
+
+namespace audio {
+
+// An input stream on a sound file read through libsndfile; the content decides the format,
+// not the file name. Plain PCM and float come out as the bytes stored in the file; anything
+// coded (u-law, a-law, ADPCM, compressed) comes out decoded as 16-bit signed PCM, or as
+// 32-bit float when the coding holds more than 16 bits. The file is closed with the object.
+class SndfileInputStream final : public AudioInputStream {
+public:
+    // Throws IOException when the path cannot be read (missing, a folder, no permission) and
+    // UnsupportedAudioFileException when the content is not audio libsndfile reads.
+    explicit SndfileInputStream(const std::string& path);
+    ~SndfileInputStream() override;
+    SndfileInputStream(const SndfileInputStream&) = delete;
+    SndfileInputStream& operator=(const SndfileInputStream&) = delete;
+
+    AudioFormat getFormat() const override { return format_; }
+    std::int32_t read(std::byte* buffer, std::int32_t off, std::int32_t len) override;
+
+private:
+    enum class Delivery { Raw, Short, Float };
+
+    std::string path_;
+    int fd_ = -1;
+    sf_private_tag* file_ = nullptr;
+    AudioFormat format_;
+    Delivery delivery_ = Delivery::Raw;
+    std::vector<std::byte> decoded_; // decoded frames before they are copied out
+};
+
+} // namespace audio

@@ -1,0 +1,564 @@
+// Figures for the audio service: render cost, lines per block, start-up latency of a sound
+// (against opening a fresh SDL device per sound) and rate-converter throughput.
+// Prints a table; passes or fails nothing.
+#include "audio/Config.h"
+#include "audio/Mixer.h"
+#include "audio/MixerLine.h"
+#include "audio/OutputDevice.h"
+#include "audio/PlayerThreads.h"
+
+#include <SDL.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <poll.h>
+#include <samplerate.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace audio;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int block = config::deviceBufferFrames;
+constexpr int rate = config::preferredDeviceRate;
+constexpr double budgetNs = 1e9 * block / rate;
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    const auto at
+        = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(v.size()))) - 1;
+    return v[std::min(at, v.size() - 1)];
+}
+
+AudioFormat pcm16Stereo(float sampleRate)
+{
+    return { Encoding::PCM_SIGNED, sampleRate, 16, 2, 4, false };
+}
+
+std::vector<std::byte> noise16(std::size_t frames, unsigned seed)
+{
+    std::vector<std::byte> bytes(frames * 4);
+    unsigned x = seed * 2654435761u + 1;
+    for (std::size_t i = 0; i < frames * 2; ++i) {
+        x = x * 1664525u + 1013904223u;
+        const auto s = static_cast<std::int16_t>((x >> 16) / 8);
+        std::memcpy(bytes.data() + 2 * i, &s, 2);
+    }
+    return bytes;
+}
+
+// Median time of one block with n lines playing, over many blocks; rings refilled untimed.
+struct RenderFigures {
+    double medianNs, p99Ns;
+};
+RenderFigures renderCost(int n)
+{
+    Mixer mixer(rate);
+    std::vector<std::unique_ptr<SourceDataLine>> lines;
+    const std::size_t refill = config::ringFrames - config::ringFrames % block;
+    const auto bytes = noise16(refill, 3);
+    for (int i = 0; i < n; ++i) {
+        lines.push_back(mixer.createLine());
+        lines.back()->open(pcm16Stereo(rate));
+        if (i % 2)
+            lines.back()
+                ->getControl(FloatControl::Type::PAN)
+                .setValue(static_cast<float>(i % 7) / 7.0f - 0.5f);
+        lines.back()->start();
+    }
+    std::vector<float> out(block * 2);
+    std::vector<double> times;
+    const int rounds = n >= 2000 ? 3 : 6;
+    for (int round = 0; round < rounds; ++round) {
+        for (auto& line : lines)
+            line->write(bytes.data(), 0, static_cast<std::int32_t>(bytes.size()));
+        for (std::size_t b = 0; b < refill / block; ++b) {
+            const auto t0 = Clock::now();
+            mixer.render(out.data(), block);
+            times.push_back(static_cast<double>(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count()));
+        }
+    }
+    for (auto& line : lines)
+        line->close();
+    return { percentile(times, 50), percentile(times, 99) };
+}
+
+long residentKiB()
+{
+    long pages = 0, resident = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return resident * ::sysconf(_SC_PAGESIZE) / 1024;
+}
+
+// Resident memory of 500 open lines that resample 44.1 kHz and have begun to play.
+void memorySection()
+{
+    Mixer mixer(rate);
+    const long before = residentKiB();
+    std::vector<std::unique_ptr<SourceDataLine>> lines;
+    const auto bytes = noise16(config::ringFrames / 2, 4);
+    for (int i = 0; i < 500; ++i) {
+        lines.push_back(mixer.createLine());
+        lines.back()->open(pcm16Stereo(44100.0f));
+        lines.back()->start();
+        lines.back()->write(bytes.data(), 0, static_cast<std::int32_t>(bytes.size()));
+    }
+    const long after = residentKiB();
+    std::printf("\n== Memory: 500 open 44.1 kHz lines take %.1f MiB resident, %.0f KiB a line\n",
+        static_cast<double>(after - before) / 1024, static_cast<double>(after - before) / 500);
+    for (auto& line : lines)
+        line->close();
+}
+
+void renderSection()
+{
+    std::printf("\n== Render (mixer alone, %d-frame blocks, budget %.0f us a block at %d Hz)\n",
+        block, budgetNs / 1000, rate);
+    std::printf("%8s %16s %16s %22s %10s\n", "lines", "block median us", "block p99 us",
+        "per line per block ns", "of budget");
+    int fitting = 0;
+    double perLine = 0;
+    for (int n : { 1, 16, 64, 256, 500, 1000, 2000, 4000 }) {
+        const RenderFigures f = renderCost(n);
+        perLine = f.medianNs / n;
+        std::printf("%8d %16.1f %16.1f %22.1f %9.1f%%\n", n, f.medianNs / 1000, f.p99Ns / 1000,
+            perLine, 100 * f.p99Ns / budgetNs);
+        if (f.p99Ns <= budgetNs)
+            fitting = n;
+    }
+    std::printf("most lines measured within one block's budget (p99): %d\n", fitting);
+    std::printf("lines within one block's budget at the 4000-line cost per line: %.0f\n",
+        budgetNs / perLine);
+}
+
+struct Latency {
+    std::vector<double> ms;
+};
+
+// From a line's first write to its first frame mixed by the device's callback, for sounds
+// started one after another while background lines play.
+Latency ourLatency(int sounds, float sampleRate, int background)
+{
+    Mixer& mixer = outputMixer();
+    std::vector<std::unique_ptr<SourceDataLine>> others;
+    std::atomic<bool> stop { false };
+    std::thread feeder;
+    if (background > 0) {
+        for (int i = 0; i < background; ++i) {
+            others.push_back(mixer.createLine());
+            others.back()->open(pcm16Stereo(rate));
+            others.back()->start();
+        }
+        // Keeps the background lines sounding, as their workers would.
+        feeder = std::thread([&] {
+            const auto chunk = noise16(2048, 9);
+            while (!stop) {
+                for (auto& line : others)
+                    if (static_cast<MixerLine&>(*line).framesPending() < 8192)
+                        line->write(chunk.data(), 0, static_cast<std::int32_t>(chunk.size()));
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+    Latency result;
+    const auto sound = noise16(31072, 5); // one worker chunk of 124288 bytes
+    for (int i = 0; i < sounds; ++i) {
+        auto owned = mixer.createLine();
+        auto& line = static_cast<MixerLine&>(*owned);
+        line.open(pcm16Stereo(sampleRate));
+        line.start();
+        // The worker's first write: 124288 bytes, more than the ring holds, so on its own
+        // thread it would block; here the first frames must be out before it returns.
+        std::thread writer(
+            [&] { line.write(sound.data(), 0, static_cast<std::int32_t>(sound.size())); });
+        while (line.firstOutputNs() == 0 || line.firstWriteNs() == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        result.ms.push_back(static_cast<double>(line.firstOutputNs() - line.firstWriteNs()) / 1e6);
+        writer.join();
+        line.close();
+        // Not in step with the device period.
+        std::this_thread::sleep_for(std::chrono::microseconds(1000 + (i * 7919) % 5000));
+    }
+    stop = true;
+    if (feeder.joinable())
+        feeder.join();
+    for (auto& line : others)
+        line->close();
+    return result;
+}
+
+// The naive way: a fresh SDL device per sound, timed from the open call to the first callback.
+struct NaiveSound {
+    std::atomic<std::int64_t> firstCallbackNs { 0 };
+    std::vector<float> samples;
+    std::size_t at = 0;
+};
+
+void SDLCALL naiveFill(void* userdata, Uint8* stream, int len)
+{
+    auto* sound = static_cast<NaiveSound*>(userdata);
+    if (sound->firstCallbackNs.load() == 0)
+        sound->firstCallbackNs = nowNs();
+    auto* out = reinterpret_cast<float*>(stream);
+    const std::size_t n = static_cast<std::size_t>(len) / sizeof(float);
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = sound->at < sound->samples.size() ? sound->samples[sound->at++] : 0.0f;
+}
+
+SDL_AudioDeviceID openNaive(NaiveSound& sound)
+{
+    SDL_AudioSpec want {};
+    want.freq = rate;
+    want.format = AUDIO_F32SYS;
+    want.channels = 2;
+    want.samples = block;
+    want.callback = naiveFill;
+    want.userdata = &sound;
+    return SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+}
+
+template <typename Send> void naiveLatency(int sounds, Send send)
+{
+    for (int i = 0; i < sounds; ++i) {
+        NaiveSound sound;
+        sound.samples.assign(2 * 4096, 0.1f);
+        const std::int64_t start = nowNs();
+        const SDL_AudioDeviceID id = openNaive(sound);
+        if (id == 0)
+            break;
+        SDL_PauseAudioDevice(id, 0);
+        while (sound.firstCallbackNs.load() == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        send(static_cast<double>(sound.firstCallbackNs.load() - start) / 1e6);
+        SDL_CloseAudioDevice(id);
+        std::this_thread::sleep_for(std::chrono::microseconds(1000 + (i * 7919) % 5000));
+    }
+}
+
+int naiveMostOverlapping()
+{
+    std::vector<std::unique_ptr<NaiveSound>> sounds;
+    std::vector<SDL_AudioDeviceID> ids;
+    for (int i = 0; i < 64; ++i) {
+        sounds.push_back(std::make_unique<NaiveSound>());
+        const SDL_AudioDeviceID id = openNaive(*sounds.back());
+        if (id == 0)
+            break;
+        ids.push_back(id);
+    }
+    for (auto id : ids)
+        SDL_CloseAudioDevice(id);
+    return static_cast<int>(ids.size());
+}
+
+void printLatency(const char* what, const Latency& l)
+{
+    const auto worst = std::max_element(l.ms.begin(), l.ms.end());
+    std::printf("%-52s %6zu %10.2f %10.2f %10.2f %8td\n", what, l.ms.size(), percentile(l.ms, 50),
+        percentile(l.ms, 99), percentile(l.ms, 100),
+        worst == l.ms.end() ? -1 : worst - l.ms.begin() + 1);
+}
+
+// The naive way runs in a fresh process (this program again, with --naive): libpulse refuses
+// to work in a forked copy of a process that used it, and SDL's PulseAudio back-end can hang
+// for good in SDL_CloseAudioDevice, which is then reported rather than waited out. The child
+// sends each figure through a pipe as it has it.
+void naiveInChild(int sounds)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(pipeFds[1], 1);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        const std::string count = std::to_string(sounds);
+        ::execl("/proc/self/exe", "tamborel-bench", "--naive", count.c_str(),
+            static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    Latency naive;
+    double most = -1;
+    bool hung = false;
+    bool outOfTime = false;
+    const auto start = Clock::now();
+    for (;;) {
+        pollfd waitFor { pipeFds[0], POLLIN, 0 };
+        if (::poll(&waitFor, 1, 20000) <= 0) {
+            hung = true;
+            break;
+        }
+        if (Clock::now() - start > std::chrono::seconds(120)) {
+            outOfTime = true;
+            break;
+        }
+        double value;
+        if (::read(pipeFds[0], &value, sizeof value) != static_cast<ssize_t>(sizeof value))
+            break;
+        if (most < 0)
+            most = value;
+        else
+            naive.ms.push_back(value);
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (hung || outOfTime)
+        ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(pipeFds[0]);
+    printLatency("naive: a fresh SDL device opened per sound", naive);
+    std::printf("naive: %zu sounds took %.1f s of opening and closing devices, %.1f ms a sound\n",
+        naive.ms.size(), seconds,
+        naive.ms.empty() ? 0.0 : 1000 * seconds / static_cast<double>(naive.ms.size()));
+    if (hung)
+        std::printf("naive: SDL hung for over 20 s after %zu sounds (stopped)\n", naive.ms.size());
+    if (outOfTime)
+        std::printf("naive: stopped after 120 s\n");
+    std::printf("naive: most sounds overlapping (SDL devices open at once): %.0f\n", most);
+}
+
+// The child's side: figures as raw doubles on stdout.
+void naiveChild(int sounds)
+{
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        return;
+    const auto send = [](double value) { (void)!::write(1, &value, sizeof value); };
+    send(naiveMostOverlapping());
+    naiveLatency(sounds, send);
+}
+
+void latencySection(int sounds)
+{
+    const auto start = Clock::now();
+    openOutputEarly();
+    try {
+        outputMixer();
+    } catch (const std::exception& failure) {
+        std::printf("\n== Latency: no device (%s)\n", failure.what());
+        return;
+    }
+    const OutputInfo info = outputInfo();
+    std::printf("\n== Latency, first write to first frame out (SDL driver \"%s\", %d Hz, %d-frame "
+                "period = %.2f ms)\n",
+        info.driver.c_str(), info.sampleRate, info.bufferFrames,
+        1000.0 * info.bufferFrames / info.sampleRate);
+    std::printf("device opened in %.1f ms (once, early, off the event thread)\n",
+        std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    {
+        const Mixer& fresh = outputMixer();
+        while (fresh.blocks() == 0 && Clock::now() - start < std::chrono::seconds(10))
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::printf("device's first callback %.1f ms after the opening began\n",
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    // As in the program, where the device is opened at start-up, long before the first hit.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::printf("%-52s %6s %10s %10s %10s %8s\n", "", "sounds", "median ms", "p99 ms", "max ms",
+        "max at #");
+    const Mixer& mixer = outputMixer();
+    const auto underrunsBefore = mixer.underruns();
+    const auto lateBefore = mixer.lateBlocks();
+    const auto blocksBefore = mixer.blocks();
+    printLatency("mixer line, 48 kHz file, device idle", ourLatency(sounds, 48000.0f, 0));
+    printLatency(
+        "mixer line, 44.1 kHz file (resampled), device idle", ourLatency(sounds, 44100.0f, 0));
+    printLatency(
+        "mixer line, 44.1 kHz file, 100 lines already playing", ourLatency(sounds, 44100.0f, 100));
+    std::printf("mixer totals over these runs: %llu blocks, %llu underruns, %llu late blocks\n",
+        static_cast<unsigned long long>(mixer.blocks() - blocksBefore),
+        static_cast<unsigned long long>(mixer.underruns() - underrunsBefore),
+        static_cast<unsigned long long>(mixer.lateBlocks() - lateBefore));
+    // Some drivers (dummy, disk) allow one open device only: the mixer's is closed first.
+    closeOutput();
+    naiveInChild(sounds);
+    std::printf("goal: p99 <= period + 1 ms = %.2f ms, median no slower than naive\n",
+        1000.0 * info.bufferFrames / info.sampleRate + 1);
+}
+
+// Input frames per second one line's converter takes (stereo float, 44.1 kHz to 48 kHz, in
+// the line's pieces).
+double converterThroughput(int type)
+{
+    int error = 0;
+    SRC_STATE* state = src_new(type, 2, &error);
+    const int piece = config::writePieceFrames;
+    std::vector<float> in(static_cast<std::size_t>(piece * 2));
+    for (std::size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<float>(std::sin(0.01 * static_cast<double>(i)));
+    std::vector<float> out(static_cast<std::size_t>(4 * piece * 2));
+    const double ratio = 48000.0 / 44100.0;
+    long frames = 0;
+    const auto start = Clock::now();
+    double seconds = 0;
+    while (seconds < 1.0) {
+        for (int k = 0; k < 64; ++k) {
+            SRC_DATA data {};
+            data.data_in = in.data();
+            data.input_frames = piece;
+            data.data_out = out.data();
+            data.output_frames = 4 * piece;
+            data.src_ratio = ratio;
+            src_process(state, &data);
+            frames += data.input_frames_used;
+        }
+        seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    src_delete(state);
+    return static_cast<double>(frames) / seconds;
+}
+
+// The whole write path of one line (decode 16-bit, convert 44.1 to 48 kHz, ring), with its
+// frames taken out by render on the same thread.
+double writePathThroughput()
+{
+    Mixer mixer(rate);
+    auto line = mixer.createLine();
+    line->open(pcm16Stereo(44100.0f));
+    line->start();
+    const auto chunk = noise16(4096, 2);
+    std::vector<float> out(block * 2);
+    long frames = 0;
+    const auto start = Clock::now();
+    double seconds = 0;
+    while (seconds < 1.0) {
+        line->write(chunk.data(), 0, static_cast<std::int32_t>(chunk.size()));
+        frames += 4096;
+        while (static_cast<MixerLine&>(*line).framesPending() >= static_cast<std::uint64_t>(block))
+            mixer.render(out.data(), block);
+        seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    line->close();
+    return static_cast<double>(frames) / seconds;
+}
+
+void converterSection()
+{
+    std::printf("\n== Rate conversion, 44.1 kHz stereo to 48 kHz, one line on one core\n");
+    std::printf(
+        "%-34s %18s %26s\n", "converter", "input frames/s", "lines fed in real time, 2 cores");
+    const struct {
+        int type;
+        const char* name;
+    } types[] { { SRC_SINC_BEST_QUALITY, "SRC_SINC_BEST_QUALITY" },
+        { SRC_SINC_MEDIUM_QUALITY, "SRC_SINC_MEDIUM_QUALITY" },
+        { SRC_SINC_FASTEST, "SRC_SINC_FASTEST" }, { SRC_LINEAR, "SRC_LINEAR (reference only)" } };
+    for (const auto& t : types) {
+        const double fps = converterThroughput(t.type);
+        std::printf("%-34s %18.3g %26.0f%s\n", t.name, fps, 2 * fps / 44100,
+            t.type == config::resamplerType ? "   <- used" : "");
+    }
+    const double path = writePathThroughput();
+    std::printf("%-34s %18.3g %26.0f\n", "whole line write path, used one", path, 2 * path / 44100);
+}
+
+// Hits started at once, each on a player thread as the worker does: open a 44.1 kHz line,
+// write its sound in 124288-byte chunks, drain, close. Counts what the device's callback saw.
+void overlapRun(int hits, double seconds, int type, const char* name, int spacingMs)
+{
+    Mixer& mixer = outputMixer();
+    mixer.setResamplerType(type);
+    const auto sound = noise16(static_cast<std::size_t>(seconds * 44100), 11);
+    const auto underruns = mixer.underruns();
+    const auto late = mixer.lateBlocks();
+    std::atomic<int> done { 0 };
+    const auto start = Clock::now();
+    for (int i = 0; i < hits; ++i) {
+        runOnPlayerThread([&] {
+            auto line = mixer.createLine();
+            line->open(pcm16Stereo(44100.0f));
+            line->start();
+            for (std::size_t at = 0; at < sound.size(); at += 124288) {
+                const auto n = std::min<std::size_t>(124288, sound.size() - at);
+                line->write(
+                    sound.data(), static_cast<std::int32_t>(at), static_cast<std::int32_t>(n));
+            }
+            line->drain();
+            line->close();
+            ++done;
+        });
+        if (spacingMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(spacingMs));
+    }
+    while (done < hits)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("%-26s %6d %9d ms %9.1f s %12.2f s %10llu %12llu\n", name, hits, spacingMs, seconds,
+        wall, static_cast<unsigned long long>(mixer.underruns() - underruns),
+        static_cast<unsigned long long>(mixer.lateBlocks() - late));
+    mixer.setResamplerType(config::resamplerType);
+}
+
+void overlapSection()
+{
+    try {
+        openOutputEarly();
+        outputMixer();
+    } catch (const std::exception& failure) {
+        std::printf("\n== Overlapping hits: no device (%s)\n", failure.what());
+        return;
+    }
+    std::printf("\n== 200 overlapping 44.1 kHz hits of 4 s, each fed by its own player thread, "
+                "through the device (driver \"%s\")\n",
+        outputInfo().driver.c_str());
+    std::printf("%-26s %6s %12s %11s %14s %10s %12s\n", "converter", "hits", "hits apart", "sound",
+        "all done in", "underruns", "late blocks");
+    // A roll of 200 hits 10 ms apart, all still ringing at the end, then all 200 at once.
+    for (int spacing : { 10, 0 }) {
+        overlapRun(200, 4.0, SRC_SINC_BEST_QUALITY, "SRC_SINC_BEST_QUALITY", spacing);
+        overlapRun(200, 4.0, SRC_SINC_MEDIUM_QUALITY, "SRC_SINC_MEDIUM_QUALITY", spacing);
+        overlapRun(200, 4.0, SRC_SINC_FASTEST, "SRC_SINC_FASTEST", spacing);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 2 && std::string(argv[1]) == "--naive") {
+        naiveChild(std::atoi(argv[2]));
+        std::_Exit(0);
+    }
+    if (argc > 1 && std::string(argv[1]) == "--memory-only") {
+        memorySection();
+        return 0;
+    }
+    const bool latencyOnly = argc > 1 && std::string(argv[1]) == "--latency-only";
+    const int sounds = 300;
+    std::printf("tamborel-bench: %u hardware threads\n", std::thread::hardware_concurrency());
+    if (!latencyOnly) {
+        memorySection(); // first, while freed memory cannot hide what lines take
+        renderSection();
+        converterSection();
+    }
+    latencySection(sounds);
+    if (!latencyOnly)
+        overlapSection();
+    std::fflush(stdout);
+    std::_Exit(0); // the device thread may still be running
+}
