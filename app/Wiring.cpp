@@ -2,6 +2,7 @@
 
 #include "app/Main.h"
 #include "audio/AePlayWave.h"
+#include "audio/OutputDevice.h"
 #include "config/Keys.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/EventThread.h"
@@ -24,6 +25,8 @@ void askOnEventThread(const std::string& message, const std::string& title)
 
 void wireProgram()
 {
+    // Off the event thread and before any window, so the first hit finds the device open.
+    audio::openOutputEarly();
     AePlayWave::setMissingFilePrompt(askOnEventThread);
     Keys::openMainWindow = [] {
         auto* window = new Main;
