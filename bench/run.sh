@@ -1,14 +1,18 @@
 #!/bin/bash
-# Runs tamborel-bench on SDL's dummy driver, then its latency part again on a PulseAudio null
-# sink started here (and stopped again by its own process id).
-# Usage: bench/run.sh [build folder]   (default: build-audio)
+# Runs tamborel-bench and tamborel-keybench on SDL's dummy driver, then the latency parts again
+# on a PulseAudio null sink started here (and stopped again by its own process id).
+# Usage: bench/run.sh [build folder]   (default: build)
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
-bench="${1:-$here/build-audio}/bench/tamborel-bench"
+build="${1:-$here/build}"
+bench="$build/bench/tamborel-bench"
+keybench="$build/bench/tamborel-keybench"
 [ -x "$bench" ] || { echo "no $bench: build the tamborel-bench target first" >&2; exit 1; }
 
 echo "### SDL_AUDIODRIVER=dummy"
 SDL_AUDIODRIVER=dummy "$bench"
+echo
+SDL_AUDIODRIVER=dummy "$keybench" "$build"
 
 if ! command -v pulseaudio > /dev/null; then
   echo "### no pulseaudio: null-sink run skipped"
@@ -25,6 +29,8 @@ echo
 echo "### SDL_AUDIODRIVER=pulseaudio on a null sink"
 if [ -S "$dir/native" ]; then
   PULSE_SERVER="unix:$dir/native" SDL_AUDIODRIVER=pulseaudio "$bench" --latency-only
+  echo
+  PULSE_SERVER="unix:$dir/native" SDL_AUDIODRIVER=pulseaudio "$keybench" "$build"
 else
   echo "pulseaudio did not start:"; cat "$dir/pulse.log"
 fi

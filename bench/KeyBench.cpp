@@ -1,0 +1,223 @@
+// Figures for the road of a key press: how long the main window's KeyListener holds the event
+// thread, and how long from the key event reaching it to the first frame of the drum's sample
+// leaving the mixer, with the real window, dispatcher, player thread, file and device.
+// Prints a table; passes or fails nothing.
+//
+//   tamborel-keybench [KITS-FOLDER-PARENT]   (default: the working directory, which holds kits/)
+#include "app/Main.h"
+#include "audio/AudioSystem.h"
+#include "audio/Mixer.h"
+#include "audio/MixerLine.h"
+#include "audio/OutputDevice.h"
+#include "bindings/DrumKeys.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    const auto at
+        = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(v.size()))) - 1;
+    return v[std::min(at, v.size() - 1)];
+}
+
+// The real audio service, with every line watched: when a line closes, the time its first
+// frame left the mixer is handed to the benchmark.
+class WatchedAudio final : public audio::AudioSystem {
+public:
+    explicit WatchedAudio(audio::AudioSystem& real)
+        : real_(real)
+    {
+    }
+
+    std::unique_ptr<audio::AudioInputStream> getAudioInputStream(const std::string& path) override
+    {
+        return real_.getAudioInputStream(path);
+    }
+
+    std::unique_ptr<audio::SourceDataLine> getLine(const audio::DataLineInfo& info) override
+    {
+        return std::make_unique<Line>(*this, real_.getLine(info));
+    }
+
+    // Waits for the next closed line's first output time (0: none came in time).
+    std::int64_t nextFirstOutput(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(mutex_);
+        if (!closed_.wait_for(lock, timeout, [this] { return !firstOutputs_.empty(); }))
+            return 0;
+        const std::int64_t at = firstOutputs_.front();
+        firstOutputs_.pop_front();
+        return at;
+    }
+
+private:
+    class Line final : public audio::SourceDataLine {
+    public:
+        Line(WatchedAudio& owner, std::unique_ptr<audio::SourceDataLine> real)
+            : owner_(owner)
+            , real_(std::move(real))
+        {
+        }
+        void open(const audio::AudioFormat& format) override { real_->open(format); }
+        bool isControlSupported(audio::FloatControl::Type type) const override
+        {
+            return real_->isControlSupported(type);
+        }
+        audio::FloatControl& getControl(audio::FloatControl::Type type) override
+        {
+            return real_->getControl(type);
+        }
+        void start() override { real_->start(); }
+        std::int32_t write(const std::byte* buffer, std::int32_t off, std::int32_t len) override
+        {
+            return real_->write(buffer, off, len);
+        }
+        void drain() override { real_->drain(); }
+        void close() override
+        {
+            const auto* line = dynamic_cast<const audio::MixerLine*>(real_.get());
+            const std::int64_t firstOutput = line ? line->firstOutputNs() : 0;
+            real_->close();
+            std::lock_guard lock(owner_.mutex_);
+            owner_.firstOutputs_.push_back(firstOutput);
+            owner_.closed_.notify_one();
+        }
+
+    private:
+        WatchedAudio& owner_;
+        std::unique_ptr<audio::SourceDataLine> real_;
+    };
+
+    audio::AudioSystem& real_;
+    std::mutex mutex_;
+    std::condition_variable closed_;
+    std::deque<std::int64_t> firstOutputs_;
+};
+
+struct Figures {
+    std::vector<double> listenerUs;
+    std::vector<double> keyToSoundMs;
+    int lost = 0;
+};
+
+// Presses a key once, waits for its sound to have played out, and times both legs.
+void pressAndTime(Main& window, WatchedAudio& audio, int qtKey, Figures& figures)
+{
+    QKeyEvent press(QEvent::KeyPress, qtKey, Qt::NoModifier);
+    const std::int64_t before = nowNs();
+    window.KeyListener(&press);
+    const std::int64_t after = nowNs();
+    figures.listenerUs.push_back(static_cast<double>(after - before) / 1e3);
+    const std::int64_t firstOutput = audio.nextFirstOutput(std::chrono::seconds(5));
+    if (firstOutput == 0) {
+        ++figures.lost;
+        return;
+    }
+    figures.keyToSoundMs.push_back(static_cast<double>(firstOutput - before) / 1e6);
+}
+
+void print(const char* what, const std::vector<double>& values, const char* unit)
+{
+    std::printf("%-48s %6zu %10.3f %10.3f %10.3f  %s\n", what, values.size(),
+        percentile(values, 50), percentile(values, 99),
+        values.empty() ? NAN : *std::max_element(values.begin(), values.end()), unit);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    if (argc > 1)
+        QDir::setCurrent(QString::fromLocal8Bit(argv[1]));
+    if (!QDir(QStringLiteral("kits/acoustic")).exists()) {
+        std::fprintf(
+            stderr, "tamborel-keybench: no kits/acoustic in %s\n", qPrintable(QDir::currentPath()));
+        return 2;
+    }
+
+    audio::openOutputEarly();
+    try {
+        audio::outputMixer();
+    } catch (const std::exception& failure) {
+        std::printf("== Key to sound: no device (%s)\n", failure.what());
+        return 0;
+    }
+    const audio::OutputInfo device = audio::outputInfo();
+    WatchedAudio audio(audio::AudioSystem::instance());
+    audio::AudioSystem::setInstance(&audio);
+    // As in the program, the device has been open a while before the first hit.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    Main window;
+    const double period = 1000.0 * device.bufferFrames / device.sampleRate;
+    std::printf("== Key to sound (SDL driver \"%s\", %d Hz, %d-frame period = %.2f ms)\n",
+        device.driver.c_str(), device.sampleRate, device.bufferFrames, period);
+    std::printf("%-48s %6s %10s %10s %10s\n", "", "presses", "median", "p99", "max");
+
+    // One press at a time, each after the last sound has closed, so each is timed alone; the
+    // closed hi-hat is the shortest sample. Then the same key repeated, as when a key is held.
+    const struct {
+        const char* what;
+        int key;
+        const char* kit;
+    } runs[] = {
+        { "P, closed hi-hat, acoustic kit (44.1 kHz, resampled)", Qt::Key_P, "acoustic" },
+        { "P, closed hi-hat, rock kit (48 kHz, as it is)", Qt::Key_P, "rock" },
+        { "Q, bass drum, metal kit (16-bit mono 44.1 kHz)", Qt::Key_Q, "metal" },
+    };
+    Figures all;
+    for (const auto& run : runs) {
+        DrumKeys::drumFolder = QString::fromLatin1(run.kit);
+        Figures figures;
+        for (int i = 0; i < 100; ++i)
+            pressAndTime(window, audio, run.key, figures);
+        std::printf("%s\n", run.what);
+        print("  key event to first frame out of the mixer", figures.keyToSoundMs, "ms");
+        print("  KeyListener on the event thread", figures.listenerUs, "us");
+        if (figures.lost)
+            std::printf("  presses whose sound never came: %d\n", figures.lost);
+        all.keyToSoundMs.insert(
+            all.keyToSoundMs.end(), figures.keyToSoundMs.begin(), figures.keyToSoundMs.end());
+        all.listenerUs.insert(
+            all.listenerUs.end(), figures.listenerUs.begin(), figures.listenerUs.end());
+        all.lost += figures.lost;
+    }
+    std::printf("all runs\n");
+    print("  key event to first frame out of the mixer", all.keyToSoundMs, "ms");
+    print("  KeyListener on the event thread", all.listenerUs, "us");
+    const audio::Mixer& mixer = audio::outputMixer();
+    std::printf("mixer: %llu underruns, %llu late blocks; presses whose sound never came: %d\n",
+        static_cast<unsigned long long>(mixer.underruns()),
+        static_cast<unsigned long long>(mixer.lateBlocks()), all.lost);
+    std::printf("goals: key to first frame p99 <= period + 2 ms = %.2f ms; KeyListener < 50 us\n",
+        period + 2);
+    audio::AudioSystem::setInstance(nullptr);
+    std::fflush(stdout);
+    std::_Exit(0);
+}
