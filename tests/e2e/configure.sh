@@ -6,11 +6,7 @@
 source "$(dirname "$0")/session.sh"
 binary=$1 kits=$2
 
-start_display
-start_sound
-mkdir -p "$E2E_DIR/play"
-ln -s "$kits" "$E2E_DIR/play/kits"
-start_program "$binary" "$E2E_DIR/play"
+start_playing "$binary" "$kits"
 
 open_options_item 2
 wait_for 5 find_window_sized Tamborel 487 302 || fail "no configuration window"

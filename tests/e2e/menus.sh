@@ -7,11 +7,7 @@
 source "$(dirname "$0")/session.sh"
 binary=$1 kits=$2
 
-start_display
-start_sound
-mkdir -p "$E2E_DIR/play"
-ln -s "$kits" "$E2E_DIR/play/kits"
-start_program "$binary" "$E2E_DIR/play"
+start_playing "$binary" "$kits"
 main_window=$WINDOW
 dialog_count() { windows_named Tamborel | grep -vc "^$main_window\$" || true; }
 

@@ -15,7 +15,14 @@ e2e_cleanup() {
 }
 trap e2e_cleanup EXIT
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  if [ -s "$E2E_DIR/program.log" ]; then
+    echo "-- the program's last output:" >&2
+    tail -n 20 "$E2E_DIR/program.log" >&2
+  fi
+  exit 1
+}
 note() { echo "-- $*"; }
 
 # wait_for SECONDS COMMAND...: retries the command until it succeeds or time runs out.
@@ -35,6 +42,12 @@ start_display() {
   Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$E2E_DIR/xvfb.log" 2>&1 &
   E2E_PIDS+=($!)
   export DISPLAY=":$n"
+  # A desktop has a session bus. Without one, libdbus (used by SDL and Qt) forks to start
+  # one, and a child forked from a sanitized, many-threaded program can hang for ever.
+  local bus
+  bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1) || fail "no session bus"
+  export DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus")
+  E2E_PIDS+=($(sed -n 2p <<<"$bus"))
   wait_for 10 xdotool getdisplaygeometry || fail "Xvfb did not start"
   if command -v openbox >/dev/null; then
     openbox --sm-disable >"$E2E_DIR/openbox.log" 2>&1 &
@@ -72,6 +85,16 @@ start_program() {
   }
   WINDOW=$(xdotool search --onlyvisible --name "^$title\$" | head -n 1)
   focus_window "$WINDOW"
+}
+
+# start_playing BINARY KITS: display, sound server, and the program started in a folder whose
+# kits/ is the given one; sets WINDOW to its main window.
+start_playing() {
+  start_display
+  start_sound
+  mkdir -p "$E2E_DIR/play"
+  ln -s "$2" "$E2E_DIR/play/kits"
+  start_program "$1" "$E2E_DIR/play"
 }
 
 focus_window() {
