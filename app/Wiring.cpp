@@ -3,6 +3,7 @@
 #include "app/Main.h"
 #include "audio/AePlayWave.h"
 #include "audio/OutputDevice.h"
+#include "audio/PlayerThreads.h"
 #include "config/Keys.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/EventThread.h"
@@ -27,6 +28,7 @@ void wireProgram()
 {
     // Off the event thread and before any window, so the first hit finds the device open.
     audio::openOutputEarly();
+    audio::prewarmPlayerThreads();
     AePlayWave::setMissingFilePrompt(askOnEventThread);
     Keys::openMainWindow = [] {
         auto* window = new Main;

@@ -1,6 +1,6 @@
 #include "audio/PlayerThreads.h"
 
-#include <chrono>
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <iostream>
@@ -12,17 +12,15 @@ namespace audio {
 
 namespace {
 
-// Threads kept waiting however long it is quiet, and how long a thread beyond those
-// waits for work before it ends.
-constexpr std::size_t warmThreads = 4;
-constexpr auto idleLifetime = std::chrono::seconds(3);
-
 struct Pool {
     std::mutex mutex;
-    std::condition_variable wake;
+    std::condition_variable wake; // a task is queued
+    std::condition_variable lacking; // the maker should look at the numbers again
     std::deque<std::function<void()>> tasks;
-    std::size_t threads = 0;
+    std::size_t threads = 0; // alive or being started
+    std::size_t starting = 0; // made, not yet waiting
     std::size_t idle = 0;
+    std::once_flag makerStarted;
 };
 
 Pool& pool()
@@ -32,25 +30,76 @@ Pool& pool()
     return *instance;
 }
 
+// Threads to add so that every queued task has a thread and the spare ones are left over.
+std::size_t missingThreads(const Pool& p)
+{
+    const std::size_t ready = p.idle + p.starting;
+    const std::size_t wanted = p.tasks.size() + sparePlayerThreads;
+    std::size_t missing = wanted > ready ? wanted - ready : 0;
+    if (p.threads < warmPlayerThreads)
+        missing = std::max(missing, warmPlayerThreads - p.threads);
+    return missing;
+}
+
 void serve(Pool& p)
 {
     std::unique_lock lock(p.mutex);
+    --p.starting;
     for (;;) {
         ++p.idle;
-        const bool woken = p.wake.wait_for(lock, idleLifetime, [&] { return !p.tasks.empty(); });
+        const bool woken
+            = p.wake.wait_for(lock, playerThreadIdleLifetime, [&] { return !p.tasks.empty(); });
         --p.idle;
-        if (!woken && p.threads > warmThreads)
+        // A quiet thread beyond the warm ones ends, unless the spare would run short.
+        if (!woken && p.threads > warmPlayerThreads && p.idle >= sparePlayerThreads)
             break;
         if (p.tasks.empty())
             continue;
         auto task = std::move(p.tasks.front());
         p.tasks.pop_front();
+        const bool lacking = missingThreads(p) > 0;
         lock.unlock();
+        if (lacking)
+            p.lacking.notify_one();
         task();
         task = nullptr; // release what the task holds before waiting again
         lock.lock();
     }
     --p.threads;
+}
+
+void makeThreads(Pool& p)
+{
+    std::unique_lock lock(p.mutex);
+    for (;;) {
+        p.lacking.wait(lock, [&] { return missingThreads(p) > 0; });
+        ++p.threads;
+        ++p.starting;
+        lock.unlock();
+        try {
+            std::thread([&p] { serve(p); }).detach();
+        } catch (const std::system_error& failure) {
+            // Out of threads: queued tasks wait for one to come free; try again shortly.
+            std::cerr << "audio: cannot start a player thread: " << failure.what() << std::endl;
+            {
+                std::lock_guard relock(p.mutex);
+                --p.threads;
+                --p.starting;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        lock.lock();
+    }
+}
+
+void startMaker(Pool& p)
+{
+    try {
+        std::call_once(p.makerStarted, [&p] { std::thread([&p] { makeThreads(p); }).detach(); });
+    } catch (const std::system_error& failure) {
+        // call_once tries again on the next call.
+        std::cerr << "audio: cannot start the player pool: " << failure.what() << std::endl;
+    }
 }
 
 } // namespace
@@ -60,21 +109,17 @@ void runOnPlayerThread(std::function<void()> task)
     Pool& p = pool();
     std::unique_lock lock(p.mutex);
     p.tasks.push_back(std::move(task));
-    if (p.idle >= p.tasks.size()) {
-        lock.unlock();
-        p.wake.notify_one();
-        return;
-    }
-    ++p.threads;
+    const bool lacking = missingThreads(p) > 0;
     lock.unlock();
-    try {
-        std::thread([&p] { serve(p); }).detach();
-    } catch (const std::system_error& failure) {
-        // Out of threads: the task stays queued for the next thread that comes free.
-        std::cerr << "audio: cannot start a player thread: " << failure.what() << std::endl;
-        std::lock_guard relock(p.mutex);
-        --p.threads;
-    }
+    p.wake.notify_one();
+    if (lacking)
+        p.lacking.notify_one();
+    startMaker(p);
+}
+
+void prewarmPlayerThreads()
+{
+    startMaker(pool());
 }
 
 std::size_t playerThreadCount()

@@ -1,16 +1,30 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 
 namespace audio {
 
-// Runs each task on a thread of its own at once. Threads that finished a task wait a while
-// for the next one instead of ending, so a hit does not pay for creating a thread; when none
-// is free a new one is made. Nothing ever waits for a task, and there is no limit.
+// Threads kept however long it is quiet; idle threads kept ready beyond those taken, so the
+// next hit finds one; and how long a thread beyond the warm ones waits for work before it
+// ends.
+inline constexpr std::size_t warmPlayerThreads = 4;
+inline constexpr std::size_t sparePlayerThreads = 2;
+inline constexpr auto playerThreadIdleLifetime = std::chrono::seconds(3);
+
+// Runs each task on a thread of its own at once, with no limit and nothing ever waiting for a
+// task. The caller never creates a thread: it hands the task to a waiting thread, and a
+// thread of the pool's own makes new ones in the background whenever fewer than
+// sparePlayerThreads would be left waiting. So a press on the event thread costs a queue push
+// and a wake-up, however many hits already ring.
 void runOnPlayerThread(std::function<void()> task);
 
-// Threads now alive in the pool, busy or idle (for tests and benchmarks).
+// Starts the pool's threads now rather than at the first task (called at start-up).
+void prewarmPlayerThreads();
+
+// Threads now alive in the pool, busy or idle, not counting the one that makes them (for
+// tests and benchmarks).
 std::size_t playerThreadCount();
 
 } // namespace audio
