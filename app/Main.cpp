@@ -5,10 +5,10 @@
 #include "drums/KeyCodes.h"
 #include "drums/KeyDispatch.h"
 #include "toolkit/Dialogs.h"
-#include "toolkit/EventThread.h"
 #include "toolkit/Fonts.h"
 #include "toolkit/Looks.h"
 #include "toolkit/ProcessExit.h"
+#include "toolkit/Widgets.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -24,6 +24,8 @@
 Q_LOGGING_CATEGORY(lcMain, "tamborel.Main")
 
 namespace {
+
+using toolkit::named;
 
 // Hands the window's key presses, and nothing else, to its dispatcher.
 class MainKeyListener final : public QObject {
@@ -46,13 +48,6 @@ public:
 private:
     Main* window_;
 };
-
-// Components carry their field names, as a designer would give them.
-template <typename T> T* named(T* object, const char* name)
-{
-    object->setObjectName(QLatin1String(name));
-    return object;
-}
 
 void configureKeyLabel(QLabel* label, QWidget* content, const QString& text, QRect bounds,
     const QColor& foreground = QColor())
@@ -84,11 +79,7 @@ void Main::main(const QStringList& args)
 
 void Main::main(const QStringList&, toolkit::LookProvider& looks)
 {
-    toolkit::selectLook(looks, lcMain());
-    toolkit::postToEventThread([] {
-        auto* window = new Main;
-        window->show();
-    });
+    toolkit::startWithLook<Main>(looks, lcMain());
 }
 
 void Main::initComponents()

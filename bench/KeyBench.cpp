@@ -9,6 +9,7 @@
 #include "audio/Mixer.h"
 #include "audio/MixerLine.h"
 #include "audio/OutputDevice.h"
+#include "bench/BenchFigures.h"
 #include "bindings/DrumKeys.h"
 
 #include <QApplication>
@@ -26,23 +27,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    const auto at
-        = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(v.size()))) - 1;
-    return v[std::min(at, v.size() - 1)];
-}
+using bench::Clock;
+using bench::nowNs;
+using bench::percentile;
 
 // The real audio service, with every line watched: when a line closes, the time its first
 // frame left the mixer is handed to the benchmark.

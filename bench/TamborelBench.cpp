@@ -6,6 +6,7 @@
 #include "audio/MixerLine.h"
 #include "audio/OutputDevice.h"
 #include "audio/PlayerThreads.h"
+#include "bench/BenchFigures.h"
 
 #include <SDL.h>
 #include <algorithm>
@@ -25,29 +26,15 @@
 #include <vector>
 
 using namespace audio;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::nowNs;
+using bench::percentile;
 
 namespace {
 
 constexpr int block = config::deviceBufferFrames;
 constexpr int rate = config::preferredDeviceRate;
 constexpr double budgetNs = 1e9 * block / rate;
-
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    const auto at
-        = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(v.size()))) - 1;
-    return v[std::min(at, v.size() - 1)];
-}
 
 AudioFormat pcm16Stereo(float sampleRate)
 {

@@ -5,9 +5,9 @@
 #include "drums/DrumTable.h"
 #include "drums/KeyCodes.h"
 #include "toolkit/Dialogs.h"
-#include "toolkit/EventThread.h"
 #include "toolkit/Fonts.h"
 #include "toolkit/Looks.h"
+#include "toolkit/Widgets.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -24,12 +24,7 @@ std::function<void()> Keys::openMainWindow;
 
 namespace {
 
-// Components carry their field names, as a designer would give them.
-template <typename T> T* named(T* object, const char* name)
-{
-    object->setObjectName(QLatin1String(name));
-    return object;
-}
+using toolkit::named;
 
 const QString defaultKit = QStringLiteral("acoustic");
 const QString customKit = QStringLiteral("custom");
@@ -81,11 +76,7 @@ void Keys::main(const QStringList& args)
 
 void Keys::main(const QStringList&, toolkit::LookProvider& looks)
 {
-    toolkit::selectLook(looks, lcKeys());
-    toolkit::postToEventThread([] {
-        auto* window = new Keys;
-        window->show();
-    });
+    toolkit::startWithLook<Keys>(looks, lcKeys());
 }
 
 void Keys::initComponents()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "toolkit/EventThread.h"
+
 #include <QList>
 #include <QString>
 #include <stdexcept>
@@ -35,6 +37,16 @@ inline constexpr auto preferredLookName = "Nimbus";
 // Installs the first look named exactly "Nimbus". A failed installation writes one warning,
 // with the failure's text only, to the given category and leaves the current look in force.
 void selectLook(LookProvider& provider, const QLoggingCategory& log);
+
+// A program's start: the look is chosen, then the first window is opened on the event thread.
+template <typename Window> void startWithLook(LookProvider& provider, const QLoggingCategory& log)
+{
+    selectLook(provider, log);
+    postToEventThread([] {
+        auto* window = new Window;
+        window->show();
+    });
+}
 
 // The looks of this Qt installation: its styles, plus the program's own "Nimbus".
 class QtLookProvider final : public LookProvider {

@@ -7,6 +7,8 @@
 //                                           the window FROM..TO seconds after that onset
 //   audiocheck level REC RATE               peak and RMS of the recording
 //   audiocheck length REF                   a sample file's length in seconds
+#include "tools/dsp/Fft.h"
+
 #include <samplerate.h>
 #include <sndfile.h>
 
@@ -71,35 +73,6 @@ Signal readReference(const char* path, int rate)
     return Signal(mono.begin(), mono.end());
 }
 
-void fft(std::vector<std::complex<double>>& a, bool inverse)
-{
-    const std::size_t n = a.size();
-    for (std::size_t i = 1, j = 0; i < n; ++i) {
-        std::size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(a[i], a[j]);
-    }
-    for (std::size_t len = 2; len <= n; len <<= 1) {
-        const double angle = 2 * M_PI / double(len) * (inverse ? 1 : -1);
-        const std::complex<double> step(std::cos(angle), std::sin(angle));
-        for (std::size_t i = 0; i < n; i += len) {
-            std::complex<double> w(1);
-            for (std::size_t k = 0; k < len / 2; ++k, w *= step) {
-                const auto u = a[i + k], v = a[i + k + len / 2] * w;
-                a[i + k] = u + v;
-                a[i + k + len / 2] = u - v;
-            }
-        }
-    }
-    if (inverse) {
-        for (auto& x : a)
-            x /= double(n);
-    }
-}
-
 struct Match {
     double score = 0; // normalised correlation, 1 for a perfect copy
     long lag = 0; // where in the recording the reference starts
@@ -120,11 +93,11 @@ Match bestMatch(const Signal& recording, const Signal& reference, std::size_t le
         a[i] = recording[i];
     for (std::size_t i = 0; i < length; ++i)
         b[i] = reference[i];
-    fft(a, false);
-    fft(b, false);
+    dsp::fft(a);
+    dsp::fft(b);
     for (std::size_t i = 0; i < n; ++i)
         a[i] *= std::conj(b[i]);
-    fft(a, true);
+    dsp::fft(a, true);
 
     double refEnergy = 0;
     for (std::size_t i = 0; i < length; ++i)
@@ -145,7 +118,10 @@ Match bestMatch(const Signal& recording, const Signal& reference, std::size_t le
     return best;
 }
 
-std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+std::string baseName(const std::string& path)
+{
+    return path.substr(path.find_last_of('/') + 1);
+}
 
 int identify(const Signal& recording, int rate, int count, char** references)
 {
@@ -154,8 +130,8 @@ int identify(const Signal& recording, int rate, int count, char** references)
     Match best, second;
     for (int i = 0; i < count; ++i) {
         const Match m = bestMatch(recording, readReference(references[i], rate), window);
-        std::printf("candidate %s score %.4f onset %.4f\n", baseName(references[i]).c_str(), m.score,
-            double(m.lag) / rate);
+        std::printf("candidate %s score %.4f onset %.4f\n", baseName(references[i]).c_str(),
+            m.score, double(m.lag) / rate);
         if (m.score > best.score) {
             second = best;
             best = m;
@@ -168,8 +144,8 @@ int identify(const Signal& recording, int rate, int count, char** references)
         std::printf("best none\n");
         return 1;
     }
-    std::printf("best %s score %.4f second %.4f onset %.4f\n", baseName(references[bestIndex]).c_str(),
-        best.score, second.score, double(best.lag) / rate);
+    std::printf("best %s score %.4f second %.4f onset %.4f\n",
+        baseName(references[bestIndex]).c_str(), best.score, second.score, double(best.lag) / rate);
     return 0;
 }
 
@@ -177,7 +153,8 @@ int follow(const Signal& recording, int rate, const char* referencePath, double 
 {
     const Signal reference = readReference(referencePath, rate);
     const Match onset = bestMatch(recording, reference, static_cast<std::size_t>(0.2 * rate));
-    const auto begin = static_cast<std::size_t>(from * rate), end = static_cast<std::size_t>(to * rate);
+    const auto begin = static_cast<std::size_t>(from * rate),
+               end = static_cast<std::size_t>(to * rate);
     double dot = 0, recEnergy = 0, refEnergy = 0;
     for (std::size_t i = begin; i < end && i < reference.size(); ++i) {
         const std::size_t at = static_cast<std::size_t>(onset.lag) + i;
@@ -187,7 +164,8 @@ int follow(const Signal& recording, int rate, const char* referencePath, double 
         recEnergy += recording[at] * recording[at];
         refEnergy += reference[i] * reference[i];
     }
-    const double score = recEnergy > 0 && refEnergy > 0 ? dot / std::sqrt(recEnergy * refEnergy) : 0;
+    const double score
+        = recEnergy > 0 && refEnergy > 0 ? dot / std::sqrt(recEnergy * refEnergy) : 0;
     std::printf("onset %.4f score %.4f level %.4f\n", double(onset.lag) / rate, score,
         refEnergy > 0 ? std::sqrt(recEnergy / refEnergy) : 0);
     return 0;
@@ -200,7 +178,8 @@ int level(const Signal& recording, int rate)
         peak = std::max(peak, std::abs(x));
         energy += x * x;
     }
-    std::printf("peak %.5f rms %.6f seconds %.3f\n", peak, recording.empty() ? 0 : std::sqrt(energy / recording.size()),
+    std::printf("peak %.5f rms %.6f seconds %.3f\n", peak,
+        recording.empty() ? 0 : std::sqrt(energy / recording.size()),
         double(recording.size()) / rate);
     return 0;
 }

@@ -3,6 +3,8 @@
 // on purpose: it must catch the synthesizer's mistakes, not repeat them.
 //
 //   tamborel-kitcheck KITS-FOLDER
+#include "tools/dsp/Fft.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -108,31 +110,6 @@ struct Filter {
     }
 };
 
-void fft(std::vector<std::complex<double>>& a)
-{
-    const std::size_t n = a.size();
-    for (std::size_t i = 1, j = 0; i < n; ++i) {
-        std::size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(a[i], a[j]);
-    }
-    for (std::size_t len = 2; len <= n; len <<= 1) {
-        const auto w = std::polar(1.0, -2 * std::numbers::pi / static_cast<double>(len));
-        for (std::size_t i = 0; i < n; i += len) {
-            std::complex<double> wn(1);
-            for (std::size_t j = 0; j < len / 2; ++j) {
-                const auto u = a[i + j], v = a[i + j + len / 2] * wn;
-                a[i + j] = u + v;
-                a[i + j + len / 2] = u - v;
-                wn *= w;
-            }
-        }
-    }
-}
-
 // Power spectrum of a Hann-windowed stretch, zero-padded to 'size'.
 std::vector<double> spectrum(
     const std::vector<double>& x, std::size_t from, std::size_t count, std::size_t size)
@@ -143,7 +120,7 @@ std::vector<double> spectrum(
         const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * i / count);
         buf[i] = x[from + i] * w;
     }
-    fft(buf);
+    dsp::fft(buf);
     std::vector<double> p(size / 2);
     for (std::size_t i = 0; i < p.size(); ++i)
         p[i] = std::norm(buf[i]);
