@@ -90,6 +90,18 @@ std::size_t Mixer::lineCount() const
     return attached_;
 }
 
+std::size_t Mixer::peakLineCount() const
+{
+    std::lock_guard lock(tableMutex_);
+    return peakAttached_;
+}
+
+void Mixer::resetPeakLineCount()
+{
+    std::lock_guard lock(tableMutex_);
+    peakAttached_ = attached_;
+}
+
 std::size_t Mixer::tableCapacity() const
 {
     std::lock_guard lock(tableMutex_);
@@ -115,6 +127,8 @@ void Mixer::waitForRenderToPass() const
 void Mixer::attach(LineState* line)
 {
     std::lock_guard lock(tableMutex_);
+    linesOpened_.fetch_add(1, std::memory_order_relaxed);
+    peakAttached_ = std::max(peakAttached_, attached_ + 1);
     Table* table = table_.load(std::memory_order_relaxed);
     for (std::size_t i = 0; i < table->size; ++i) {
         if (!table->slots[i].load(std::memory_order_relaxed)) {
@@ -158,6 +172,7 @@ void Mixer::render(float* out, int frames) noexcept
     std::fill_n(out, n * 2, 0.0f);
     std::int64_t firstOutput = 0;
     std::uint64_t shortLines = 0;
+    std::uint64_t begun = 0;
 
     const Table* table = table_.load(std::memory_order_seq_cst);
     for (std::size_t slot = 0; slot < table->size; ++slot) {
@@ -176,6 +191,7 @@ void Mixer::render(float* out, int frames) noexcept
             if (ready == 0 || (ready < std::max(n, config::startFrames) && !ended))
                 continue;
             line->playing = true;
+            ++begun;
             line->gainLeft = targetLeft;
             line->gainRight = targetRight;
             if (!firstOutput)
@@ -212,6 +228,8 @@ void Mixer::render(float* out, int frames) noexcept
 
     renderSequence_.fetch_add(1, std::memory_order_release);
     blocks_.fetch_add(1, std::memory_order_relaxed);
+    if (begun)
+        linesSounded_.fetch_add(begun, std::memory_order_relaxed);
     if (shortLines)
         underruns_.fetch_add(shortLines, std::memory_order_relaxed);
     const std::int64_t budgetNs = static_cast<std::int64_t>(n) * 1'000'000'000 / sampleRate_;

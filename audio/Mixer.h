@@ -46,8 +46,14 @@ public:
     std::uint64_t blocks() const { return blocks_.load(std::memory_order_relaxed); }
     std::uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
     std::uint64_t lateBlocks() const { return lateBlocks_.load(std::memory_order_relaxed); }
-    // Lines now attached.
+    // Lines attached since the mixer was made, and lines that have begun to sound.
+    std::uint64_t linesOpened() const { return linesOpened_.load(std::memory_order_relaxed); }
+    std::uint64_t linesSounded() const { return linesSounded_.load(std::memory_order_relaxed); }
+    // Lines now attached, and the most attached at once since the mixer was made or the
+    // peak was last reset.
     std::size_t lineCount() const;
+    std::size_t peakLineCount() const;
+    void resetPeakLineCount();
     // Slots in the current table (it only grows).
     std::size_t tableCapacity() const;
     // Line states alive in the process, in any mixer: each holds a ring.
@@ -72,8 +78,11 @@ private:
     std::atomic<std::uint64_t> blocks_ { 0 };
     std::atomic<std::uint64_t> underruns_ { 0 };
     std::atomic<std::uint64_t> lateBlocks_ { 0 };
+    std::atomic<std::uint64_t> linesOpened_ { 0 };
+    std::atomic<std::uint64_t> linesSounded_ { 0 };
     mutable std::mutex tableMutex_; // serialises attach and detach; render never takes it
     std::size_t attached_ = 0;
+    std::size_t peakAttached_ = 0;
 };
 
 } // namespace audio

@@ -5,8 +5,11 @@
 #include "audio/Mixer.h"
 
 #include <SDL.h>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
+#include <iostream>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -50,6 +53,20 @@ struct Opened {
     std::string failure;
 };
 
+// On a busy machine a new PulseAudio stream lost up to the first 30 ms it was given, so a hit
+// that opened the device lost its attack. Let the device play a little silence first; only a
+// hit that opens the device pays for it.
+void letDeviceSettle(const Mixer& mixer, int rate)
+{
+    constexpr auto settle = std::chrono::milliseconds(80);
+    constexpr auto patience = std::chrono::seconds(1);
+    const auto start = std::chrono::steady_clock::now();
+    const std::uint64_t wanted
+        = static_cast<std::uint64_t>(rate) * settle.count() / 1000 / config::deviceBufferFrames;
+    while (mixer.blocks() < wanted && std::chrono::steady_clock::now() - start < patience)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 // Opens the audio subsystem with one driver (nullptr: SDL's choice, which honours
 // SDL_AUDIODRIVER) and the default device on it.
 bool tryDriver(const char* driver, Opened& result)
@@ -92,6 +109,7 @@ bool tryDriver(const char* driver, Opened& result)
     result.info.sampleRate = have.freq;
     result.info.bufferFrames = have.samples;
     SDL_PauseAudioDevice(result.id, 0);
+    letDeviceSettle(*mixer, have.freq);
     return true;
 }
 
@@ -125,6 +143,29 @@ void finishOpening(Device& d)
     d.changed.notify_all();
 }
 
+// Runs with the lock held and the status Open.
+void closeOpenDevice(Device& d)
+{
+    SDL_CloseAudioDevice(d.id);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    // With nothing else of SDL in use, let it free its hints and driver lists too.
+    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0)
+        SDL_Quit();
+    d.retired.push_back(d.mixer);
+    d.mixer = nullptr;
+    d.id = 0;
+    d.info = {};
+    d.status = Status::Closed;
+}
+
+// A device that went away (its sound server ended, the card was unplugged) is not given
+// back: SDL goes on calling the mixer at the same pace, and every line would play into
+// nothing for ever.
+bool deviceLost(const Device& d)
+{
+    return SDL_GetAudioDeviceStatus(d.id) == SDL_AUDIO_STOPPED;
+}
+
 } // namespace
 
 void openOutputEarly()
@@ -155,6 +196,11 @@ Mixer& outputMixer()
     Device& d = device();
     std::unique_lock lock(d.mutex);
     d.changed.wait(lock, [&] { return d.status != Status::Opening; });
+    if (d.status == Status::Open && deviceLost(d)) {
+        std::cerr << "audio: the output device went away (" << d.info.driver
+                  << "); opening it again" << std::endl;
+        closeOpenDevice(d);
+    }
     if (d.status == Status::Closed) {
         d.status = Status::Opening;
         lock.unlock();
@@ -172,18 +218,8 @@ void closeOutput()
     Device& d = device();
     std::unique_lock lock(d.mutex);
     d.changed.wait(lock, [&] { return d.status != Status::Opening; });
-    if (d.status != Status::Open)
-        return;
-    SDL_CloseAudioDevice(d.id);
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    // With nothing else of SDL in use, let it free its hints and driver lists too.
-    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0)
-        SDL_Quit();
-    d.retired.push_back(d.mixer);
-    d.mixer = nullptr;
-    d.id = 0;
-    d.info = {};
-    d.status = Status::Closed;
+    if (d.status == Status::Open)
+        closeOpenDevice(d);
 }
 
 OutputInfo outputInfo()

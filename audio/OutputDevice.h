@@ -12,8 +12,9 @@ class Mixer;
 void openOutputEarly();
 
 // The mixer that plays on the output device, opening the device first if needed (waiting for
-// an opening already under way). When no device can be opened, throws
-// LineUnavailableException with SDL's reason; the next call tries again.
+// an opening already under way). A device lost since it opened is closed and opened anew.
+// When no device can be opened, throws LineUnavailableException with SDL's reason; the next
+// call tries again.
 Mixer& outputMixer();
 
 // Closes the device, so the next outputMixer opens it anew (tests). Every line on it must be

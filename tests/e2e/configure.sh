@@ -23,11 +23,7 @@ click_at $((KX + 259 + 50)) $((KY + 221 + 11))
 xdotool key m Return
 sleep 0.3
 screenshot "$E2E_DIR/configured.png"
-click_at $((KX + 228 + 70)) $((KY + 268 + 11))
-
-wait_for 5 find_main_window || fail "Save and Close brought no main window"
-WINDOW=$(find_main_window)
-focus_window "$WINDOW"
+save_and_close "$KX" "$KY"
 screenshot "$E2E_DIR/after.png"
 
 press_and_record v 1.2 "$E2E_DIR/v.raw"

@@ -198,6 +198,15 @@ open_options_item() {
   sleep 0.5
 }
 
+# save_and_close X Y: clicks Save and Close of the configuration window whose inside starts at
+# X Y, and waits for the new main window; sets WINDOW to it.
+save_and_close() {
+  click_at $(($1 + 228 + 70)) $(($2 + 268 + 11))
+  wait_for 5 find_main_window || fail "Save and Close brought no main window"
+  WINDOW=$(find_main_window)
+  focus_window "$WINDOW"
+}
+
 # open_main_item N: the same for the Main menu, opened with a click on its title.
 open_main_item() {
   window_geometry "$WINDOW"
@@ -207,3 +216,20 @@ open_main_item() {
   xdotool key Return
   sleep 0.5
 }
+
+# stop_sound: ends the sound server that start_sound started at once, as a crash would, and
+# clears its socket so that start_sound can start a new one in the same place.
+stop_sound() {
+  local pid
+  pid=$(cat "$XDG_RUNTIME_DIR/pulse/pid" 2>/dev/null) || fail "no sound server to stop"
+  kill -KILL "$pid"
+  wait_for 10 eval "! kill -0 $pid" || fail "the sound server did not end"
+  rm -f "$E2E_DIR/pulse" "$XDG_RUNTIME_DIR/pulse/pid"
+}
+
+# count_in_log PATTERN: how many lines of the program's output match.
+count_in_log() { grep -c -- "$1" "$E2E_DIR/program.log" || true; }
+
+# log_reaches COUNT PATTERN: whether at least COUNT lines of the program's output match (for
+# wait_for, which must count again on every try).
+log_reaches() { [ "$(count_in_log "$2")" -ge "$1" ]; }

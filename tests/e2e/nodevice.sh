@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# With no sound output at all the program starts, both windows work and every press reports
+# "line unavailable" on stderr; once a sound server appears the next press plays. A server that
+# dies while the program runs is noticed on the next press, and a new one is used as soon as it
+# is there.
+# Arguments: the tamborel binary, the folder holding the demo kits.
+source "$(dirname "$0")/session.sh"
+binary=$1 kits=$2
+kit="$kits/acoustic"
+
+start_display
+mkdir -p "$E2E_DIR/play" "$E2E_DIR/run"
+chmod 700 "$E2E_DIR/run"
+ln -s "$kits" "$E2E_DIR/play/kits"
+# Where start_sound will put its server; nothing listens there yet.
+export XDG_RUNTIME_DIR="$E2E_DIR/run" PULSE_SERVER="unix:$E2E_DIR/pulse"
+export SDL_AUDIODRIVER=pulseaudio PULSE_LATENCY_MSEC=40
+start_program "$binary" "$E2E_DIR/play"
+# The first line of each report; the trace under it is indented.
+unavailable='^audio\.LineUnavailableException'
+
+# Each press reports the missing line and the program lives on.
+presses=0
+for key in q o e; do
+  xdotool key "$key"
+  presses=$((presses + 1))
+  wait_for 10 log_reaches "$presses" "$unavailable" || fail "press $presses reported nothing"
+done
+sleep 0.5
+reports=$(count_in_log "$unavailable")
+note "three presses with no sound server: $reports LineUnavailableException reports"
+[ "$reports" -eq 3 ] || fail "expected one report per press, saw $reports"
+program_alive || fail "the program died without a device"
+
+# Both windows work: Configure Drums, then Save and Close brings a new main window.
+open_options_item 2
+wait_for 5 find_window_sized Tamborel 487 302 || fail "no configuration window without a device"
+window_geometry "$(find_window_sized Tamborel 487 302)"
+save_and_close "$WX" "$WY"
+note "Configure Drums and Save and Close work without a device"
+
+# A sound server appears: the next press plays.
+start_sound
+press_and_record q 1.2 "$E2E_DIR/first.raw"
+identify "$E2E_DIR/first.raw" "$kit"
+note "first press with a server: heard $HEARD (score $SCORE)"
+[ "$HEARD" = Bass ] || fail "the first press after the server came played $HEARD"
+at_least "$SCORE" 0.9 || fail "the bass matched only $SCORE"
+[ "$(count_in_log "$unavailable")" -eq 3 ] || fail "a press failed once the server was there"
+
+# The server dies under the open device: the next press finds it gone and reports, and once a
+# new server is there the press after plays on it.
+stop_sound
+sleep 1
+xdotool key e
+wait_for 10 log_reaches 4 "$unavailable" || fail "a press with the server gone did not report"
+[ "$(count_in_log 'output device went away')" -eq 1 ] || fail "the lost device was not noticed"
+note "press after the server died: reported, lost device noticed"
+start_sound
+press_and_record o 1.6 "$E2E_DIR/again.raw"
+identify "$E2E_DIR/again.raw" "$kit"
+note "press with a new server: heard $HEARD (score $SCORE)"
+[ "$HEARD" = Crash ] || fail "the press after the new server came played $HEARD"
+at_least "$SCORE" 0.9 || fail "the crash matched only $SCORE"
+
+# Killed and started again between two presses: the very next press plays.
+stop_sound
+start_sound
+sleep 0.5
+press_and_record e 1.2 "$E2E_DIR/restarted.raw"
+identify "$E2E_DIR/restarted.raw" "$kit"
+note "press after the server restarted: heard $HEARD (score $SCORE)"
+[ "$HEARD" = Snare ] || fail "the first press after the server restarted played $HEARD"
+at_least "$SCORE" 0.9 || fail "the snare matched only $SCORE"
+[ "$(count_in_log 'output device went away')" -eq 2 ] || fail "the second loss was not noticed"
+
+program_alive || fail "the program died"
+! grep -q "Exception in thread" "$E2E_DIR/program.log" || fail "a player died: $(cat "$E2E_DIR/program.log")"
