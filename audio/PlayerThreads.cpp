@@ -109,10 +109,14 @@ void runOnPlayerThread(std::function<void()> task)
     Pool& p = pool();
     std::unique_lock lock(p.mutex);
     p.tasks.push_back(std::move(task));
-    const bool lacking = missingThreads(p) > 0;
+    // Each wake-up is a system call that costs the caller: wake only a waiting thread, and
+    // the maker only when no thread is there to take the task (the thread that takes it sees
+    // to the spare ones).
+    const bool taken = p.idle + p.starting >= p.tasks.size();
     lock.unlock();
-    p.wake.notify_one();
-    if (lacking)
+    if (taken)
+        p.wake.notify_one();
+    else
         p.lacking.notify_one();
     startMaker(p);
 }

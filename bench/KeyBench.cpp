@@ -20,6 +20,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <ctime>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -107,18 +108,31 @@ private:
 
 struct Figures {
     std::vector<double> listenerUs;
+    std::vector<double> listenerCpuUs;
     std::vector<double> keyToSoundMs;
     int lost = 0;
 };
+
+// CPU time of the calling thread: what KeyListener itself costs, without the time the
+// scheduler gives to the player it has just woken.
+std::int64_t threadCpuNs()
+{
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
 // Presses a key once, waits for its sound to have played out, and times both legs.
 void pressAndTime(Main& window, WatchedAudio& audio, int qtKey, Figures& figures)
 {
     QKeyEvent press(QEvent::KeyPress, qtKey, Qt::NoModifier);
+    const std::int64_t cpuBefore = threadCpuNs();
     const std::int64_t before = nowNs();
     window.KeyListener(&press);
     const std::int64_t after = nowNs();
+    const std::int64_t cpuAfter = threadCpuNs();
     figures.listenerUs.push_back(static_cast<double>(after - before) / 1e3);
+    figures.listenerCpuUs.push_back(static_cast<double>(cpuAfter - cpuBefore) / 1e3);
     const std::int64_t firstOutput = audio.nextFirstOutput(std::chrono::seconds(5));
     if (firstOutput == 0) {
         ++figures.lost;
@@ -187,17 +201,21 @@ int main(int argc, char** argv)
         std::printf("%s\n", run.what);
         print("  key event to first frame out of the mixer", figures.keyToSoundMs, "ms");
         print("  KeyListener on the event thread", figures.listenerUs, "us");
+        print("  of which the event thread's own CPU time", figures.listenerCpuUs, "us");
         if (figures.lost)
             std::printf("  presses whose sound never came: %d\n", figures.lost);
         all.keyToSoundMs.insert(
             all.keyToSoundMs.end(), figures.keyToSoundMs.begin(), figures.keyToSoundMs.end());
         all.listenerUs.insert(
             all.listenerUs.end(), figures.listenerUs.begin(), figures.listenerUs.end());
+        all.listenerCpuUs.insert(
+            all.listenerCpuUs.end(), figures.listenerCpuUs.begin(), figures.listenerCpuUs.end());
         all.lost += figures.lost;
     }
     std::printf("all runs\n");
     print("  key event to first frame out of the mixer", all.keyToSoundMs, "ms");
     print("  KeyListener on the event thread", all.listenerUs, "us");
+    print("  of which the event thread's own CPU time", all.listenerCpuUs, "us");
     const audio::Mixer& mixer = audio::outputMixer();
     std::printf("mixer: %llu underruns, %llu late blocks; presses whose sound never came: %d\n",
         static_cast<unsigned long long>(mixer.underruns()),
