@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,9 +107,17 @@ SndfileInputStream::SndfileInputStream(const std::string& path)
     }
 
     SF_INFO info {};
-    file_ = sf_open_fd(fd_, SFM_READ, &info, SF_FALSE);
+    int code = SF_ERR_NO_ERROR;
+    {
+        // libsndfile keeps the reason an open failed in one variable for the whole process:
+        // without the lock, two players failing at once could swap their reasons.
+        static std::mutex openMutex;
+        std::lock_guard lock(openMutex);
+        file_ = sf_open_fd(fd_, SFM_READ, &info, SF_FALSE);
+        if (!file_)
+            code = sf_error(nullptr);
+    }
     if (!file_) {
-        const int code = sf_error(nullptr);
         const std::string reason = sf_error_number(code);
         ::close(fd_);
         if (code == SF_ERR_SYSTEM)
