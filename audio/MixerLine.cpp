@@ -44,10 +44,17 @@ void MixerLine::open(const AudioFormat& format)
     if (!SampleDecoder::accepts(format))
         throw LineUnavailableException("line does not support format " + format.toString());
 
+    // The device may run at another rate than the one the format was first checked against:
+    // a ratio the converter refuses would leave the line silent, so the line is refused.
+    const double ratio = mixer_.sampleRate() / static_cast<double>(format.sampleRate);
+    if (!src_is_valid_ratio(ratio))
+        throw LineUnavailableException("line does not support format " + format.toString()
+            + " on a device at " + std::to_string(mixer_.sampleRate()) + " Hz");
+
     format_ = format;
     decoder_.emplace(format, static_cast<int>(pieceFrames));
     decoded_.assign(pieceFrames * 2, 0.0f);
-    ratio_ = mixer_.sampleRate() / static_cast<double>(format.sampleRate);
+    ratio_ = ratio;
     if (format.sampleRate != static_cast<float>(mixer_.sampleRate())) {
         int error = 0;
         resampler_ = src_new(mixer_.resamplerType(), 2, &error);

@@ -2,6 +2,7 @@
 
 #include "audio/Config.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -105,6 +106,16 @@ template <typename T> T loadAs(const std::byte* p, bool swap)
     return value;
 }
 
+// A float file may hold anything. One NaN or infinity spreads over the rate converter's whole
+// filter, and the mix silences a non-finite sum: every sound playing would drop out for that
+// long. Huge samples would swamp the mix. So non-finite samples are silent and the rest is
+// clipped to full scale here, before anything else sees them. Doubles are clipped before they
+// are narrowed, which would overflow.
+template <typename Float> Float fullScale(Float x)
+{
+    return std::isfinite(x) ? std::clamp(x, Float(-1), Float(1)) : Float(0);
+}
+
 // Integers scaled by a power of two, so the conversion is exact up to 24 bits.
 template <typename Int>
 void integers(const std::byte* in, std::size_t n, float* out, bool swap, bool isUnsigned)
@@ -167,10 +178,10 @@ void SampleDecoder::toFloat(const std::byte* in, std::size_t n, float* out) cons
     if (format_.encoding == Encoding::PCM_FLOAT) {
         if (format_.sampleSizeInBits == 32) {
             for (std::size_t i = 0; i < n; ++i)
-                out[i] = loadAs<float>(in + i * 4, swap);
+                out[i] = static_cast<float>(fullScale(loadAs<float>(in + i * 4, swap)));
         } else {
             for (std::size_t i = 0; i < n; ++i)
-                out[i] = static_cast<float>(loadAs<double>(in + i * 8, swap));
+                out[i] = static_cast<float>(fullScale(loadAs<double>(in + i * 8, swap)));
         }
         return;
     }

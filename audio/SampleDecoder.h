@@ -10,8 +10,9 @@ namespace audio {
 
 // Turns frames of bytes in a line's format into interleaved stereo float. Integer samples are
 // scaled by a power of two (-1 <= x < 1), so 8-, 16- and 24-bit values come out exactly;
-// float samples pass unchanged. Mono goes to both sides at full level; wider layouts are
-// folded down to stereo.
+// float samples within full scale pass unchanged, larger ones are clipped to it and NaN and
+// infinities come out silent. Mono goes to both sides at full level; wider layouts are folded
+// down to stereo. Every value put out is within [-1, 1].
 class SampleDecoder {
 public:
     // True when a line can take this format.
