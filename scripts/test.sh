@@ -1,10 +1,33 @@
 #!/usr/bin/env bash
-# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/ and
-# runs every test.
-set -euo pipefail
+# Builds and runs every test: the audio service and the player under ThreadSanitizer
+# (build-tsan/), a short fuzzing run of the sample path (build-fuzz/, clang), then the whole
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), ending with CTest's
+# summary. Exits non-zero when any part fails.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh test
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAMBOREL_ASAN=ON >/dev/null
-cmake --build build-asan --parallel
-cd build-asan
-ctest --output-on-failure --timeout 600
+scripts/deps.sh test || exit 1
+failed=()
+
+echo "== ThreadSanitizer: the audio service and the player"
+if cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMBOREL_TSAN=ON \
+  -DTAMBOREL_BENCH=OFF >/dev/null &&
+  cmake --build build-tsan --parallel --target tests_audio &&
+  ctest --test-dir build-tsan -L audio --output-on-failure --timeout 600; then
+  :
+else
+  failed+=("ThreadSanitizer")
+fi
+
+echo "== Fuzzing the sample path for a minute"
+tests/fuzz/run.sh "${FUZZ_SECONDS:-60}" build-fuzz || failed+=("fuzzing")
+
+echo "== The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAMBOREL_ASAN=ON >/dev/null || exit 1
+cmake --build build-asan --parallel || exit 1
+ctest --test-dir build-asan --output-on-failure --timeout 600
+status=$?
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "Also failed: ${failed[*]} (see above)"
+  exit 1
+fi
+exit $status
