@@ -21,7 +21,7 @@ record_start "$E2E_DIR/during.raw"
 xdotool key o
 sleep 0.2
 xdotool key l
-wait_for 10 test -n "$(error_windows)" || fail "no Error dialog for the missing ride"
+wait_for 20 test -n "$(error_windows)" || fail "no Error dialog for the missing ride"
 sleep 1.5
 screenshot "$E2E_DIR/dialog.png"
 record_stop
@@ -38,7 +38,7 @@ wait_for 10 test -z "$(error_windows)" || fail "the Error dialog did not close o
 # The second ride key asks again; Escape (Cancel) answers this time.
 focus_window "$main_window"
 xdotool key m
-wait_for 10 test -n "$(error_windows)" || fail "no Error dialog for the second ride key"
+wait_for 20 test -n "$(error_windows)" || fail "no Error dialog for the second ride key"
 focus_window "$(error_windows | head -n 1)"
 xdotool key Escape
 wait_for 10 test -z "$(error_windows)" || fail "the Error dialog did not close on Cancel"
