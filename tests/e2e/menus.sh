@@ -13,18 +13,18 @@ dialog_count() { windows_named Tamborel | grep -vc "^$main_window\$" || true; }
 
 # About: a box of its own over the window; OK closes it.
 open_main_item 1
-wait_for 5 test "$(dialog_count)" -eq 1 || fail "About showed no box"
+wait_for 5 eval 'test "$(dialog_count)" -eq 1' || fail "About showed no box"
 screenshot "$E2E_DIR/about.png"
 xdotool key Return
-wait_for 5 test "$(dialog_count)" -eq 0 || fail "About's box did not close"
+wait_for 5 eval 'test "$(dialog_count)" -eq 0' || fail "About's box did not close"
 note "About opened and closed"
 
 # Exit, answered with the second button: still running and still playing.
 open_main_item 2
-wait_for 5 test "$(dialog_count)" -eq 1 || fail "Exit asked nothing"
+wait_for 5 eval 'test "$(dialog_count)" -eq 1' || fail "Exit asked nothing"
 screenshot "$E2E_DIR/exit.png"
 xdotool key Tab Return
-wait_for 5 test "$(dialog_count)" -eq 0 || fail "Exit's question did not close"
+wait_for 5 eval 'test "$(dialog_count)" -eq 0' || fail "Exit's question did not close"
 sleep 0.5
 program_alive || fail "No way! I wanna rock! ended the program"
 press_and_record q 1.0 "$E2E_DIR/q.raw"
@@ -69,7 +69,7 @@ wait_for 5 find_main_window || fail "Save and Close brought no main window"
 WINDOW=$(find_main_window)
 main_window=$WINDOW
 open_main_item 2
-wait_for 5 test "$(dialog_count)" -eq 1 || fail "Exit asked nothing"
+wait_for 5 eval 'test "$(dialog_count)" -eq 1' || fail "Exit asked nothing"
 xdotool key Return
 wait_for 10 bash -c "! kill -0 $PROGRAM_PID" || fail "Sorry, gotta run! did not end the program"
 status=0

@@ -21,7 +21,7 @@ record_start "$E2E_DIR/during.raw"
 xdotool key o
 sleep 0.2
 xdotool key l
-wait_for 20 test -n "$(error_windows)" || fail "no Error dialog for the missing ride"
+wait_for 20 eval 'test -n "$(error_windows)"' || fail "no Error dialog for the missing ride"
 sleep 1.5
 screenshot "$E2E_DIR/dialog.png"
 record_stop
@@ -33,15 +33,15 @@ at_least "$(awk '{print $4}' <<<"$during")" 0.9 || fail "the ringing crash stopp
 # OK closes it; nothing else happens for the missing file.
 focus_window "$(error_windows | head -n 1)"
 xdotool key Return
-wait_for 10 test -z "$(error_windows)" || fail "the Error dialog did not close on OK"
+wait_for 10 eval 'test -z "$(error_windows)"' || fail "the Error dialog did not close on OK"
 
 # The second ride key asks again; Escape (Cancel) answers this time.
 focus_window "$main_window"
 xdotool key m
-wait_for 20 test -n "$(error_windows)" || fail "no Error dialog for the second ride key"
+wait_for 20 eval 'test -n "$(error_windows)"' || fail "no Error dialog for the second ride key"
 focus_window "$(error_windows | head -n 1)"
 xdotool key Escape
-wait_for 10 test -z "$(error_windows)" || fail "the Error dialog did not close on Cancel"
+wait_for 10 eval 'test -z "$(error_windows)"' || fail "the Error dialog did not close on Cancel"
 
 # Every other drum still plays.
 focus_window "$main_window"

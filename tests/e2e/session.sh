@@ -25,7 +25,9 @@ fail() {
 }
 note() { echo "-- $*"; }
 
-# wait_for SECONDS COMMAND...: retries the command until it succeeds or time runs out.
+# wait_for SECONDS COMMAND...: retries the command until it succeeds or time runs out. The
+# arguments are expanded once, by the caller: to look again on every try, pass a function or
+# eval '...'.
 wait_for() {
   local deadline=$((SECONDS + $1)); shift
   until "$@" >/dev/null 2>&1; do
