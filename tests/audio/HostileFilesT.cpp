@@ -1,6 +1,7 @@
 // Files from a user's kit that no sound editor would write, played the whole way a sample takes:
 // input stream, line, rate conversion and mixer. The first cases are faults that once got
 // through; the last holds headers that lie, each of which must end cleanly.
+#include "WavFiles.h"
 #include "audio/AudioException.h"
 #include "audio/Config.h"
 #include "audio/Mixer.h"
@@ -79,11 +80,7 @@ Bytes pcm16Level(int frames, int channels, std::int16_t value)
 
 class HostileFilesT : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("tamborel-hostile-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
+    void SetUp() override { dir_ = audio_test::scratchFolder("hostile"); }
     void TearDown() override { fs::remove_all(dir_); }
 
     std::string save(const std::string& name, const Bytes& bytes) const

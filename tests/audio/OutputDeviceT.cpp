@@ -28,8 +28,7 @@ protected:
     void SetUp() override
     {
         closeOutput();
-        dir_ = fs::temp_directory_path() / ("tamborel-device-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
+        dir_ = audio_test::scratchFolder("device");
     }
     void TearDown() override
     {

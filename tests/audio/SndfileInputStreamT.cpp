@@ -84,11 +84,7 @@ std::size_t openDescriptors()
 
 class SndfileInputStreamT : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("tamborel-in-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
+    void SetUp() override { dir_ = audio_test::scratchFolder("in"); }
     void TearDown() override { fs::remove_all(dir_); }
     std::string file(const std::string& name) const { return (dir_ / name).string(); }
     fs::path dir_;

@@ -8,9 +8,19 @@
 #include <sndfile.h>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace audio_test {
+
+// A fresh folder of this process's own under the system's temporary folder.
+inline std::filesystem::path scratchFolder(const std::string& name)
+{
+    const auto path = std::filesystem::temp_directory_path()
+        / ("tamborel-" + name + "-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(path);
+    return path;
+}
 
 // Writes interleaved samples (-1..1) as a file of the given libsndfile format.
 inline void writeSound(const std::filesystem::path& path, int format, int channels, int rate,

@@ -70,28 +70,24 @@ constexpr std::array<KeyCase, 24> keyCases { {
 void makeStressKit(const fs::path& kit)
 {
     fs::create_directories(kit);
-    using stress::hit;
-    using stress::writeSound;
-    writeSound(
-        kit / "Bass.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, hit(0.12, 2, 44100, 60));
-    writeSound(
-        kit / "Snare.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, 48000, hit(0.1, 1, 48000, 200));
-    writeSound(
-        kit / "Tom1.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 96000, hit(0.1, 2, 96000, 150));
-    writeSound(
-        kit / "Tom2.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 1, 22050, hit(0.12, 1, 22050, 120));
-    writeSound(
-        kit / "FloorTom.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 11025, hit(0.15, 1, 11025, 90));
+    // A short hit of the given pitch in the given format, channels and rate.
+    auto sound = [&kit](const char* file, int format, int channels, int rate, double seconds,
+                     double pitch) {
+        stress::writeSound(
+            kit / file, format, channels, rate, stress::hit(seconds, channels, rate, pitch));
+    };
+    sound("Bass.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 0.12, 60);
+    sound("Snare.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, 48000, 0.1, 200);
+    sound("Tom1.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 96000, 0.1, 150);
+    sound("Tom2.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 1, 22050, 0.12, 120);
+    sound("FloorTom.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 11025, 0.15, 90);
     // Four channels, folded down to two.
-    writeSound(
-        kit / "HiHat.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_32, 4, 32000, hit(0.05, 4, 32000, 3000));
+    sound("HiHat.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_32, 4, 32000, 0.05, 3000);
     fs::create_directory(kit / "RideCup.wav");
     std::ofstream(kit / "Crash.wav") << "These are not the samples you are looking for.\n";
-    writeSound(
-        kit / "China.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, hit(0.2, 2, 44100, 400));
+    sound("China.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 0.2, 400);
     fs::resize_file(kit / "China.wav", 20);
-    writeSound(
-        kit / "Splash.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, hit(0.2, 2, 44100, 800));
+    sound("Splash.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 0.2, 800);
     fs::resize_file(kit / "Splash.wav", fs::file_size(kit / "Splash.wav") / 2);
 }
 
