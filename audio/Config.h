@@ -1,16 +1,49 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 
 // Every capacity and timing of the audio service in one place.
 namespace audio::config {
 
-// The output stream: float, stereo, this rate unless the device prefers another.
+// The output stream: float, stereo, this rate unless the server's sink runs at another.
 inline constexpr int preferredDeviceRate = 48000;
 inline constexpr int deviceChannels = 2;
-// Asked for explicitly: left at 0, SDL picks about 4096 frames. PulseAudio stalls at 128.
+// Sink rates taken as they are; outside them the stream asks for the preferred rate.
+inline constexpr int minDeviceRate = 8000;
+inline constexpr int maxDeviceRate = 384000;
+// The most frames the mixer renders at once; a server that asks for more gets several blocks.
+inline constexpr int maxRenderFrames = 4096;
+// The period frames asked for in the real-time budget figures and in a line's start cushion.
 inline constexpr int deviceBufferFrames = 256;
+
+// SDL's period: left at 0, SDL picks about 4096 frames; its PulseAudio driver stalls at 128.
+inline constexpr int sdlBufferFrames = 256;
+
+// PipeWire's quantum: the smallest that holds. Drummers ask for 64 to 128 frames. Each
+// underrun (a cycle missed, or our block late for it) moves one step up, and so does a close
+// call: a block finished with less than closeCallShare of the cycle to spare. On a virtual
+// machine here the data thread woke up to 5 ms late now and then, so close calls at 256 frames
+// come seconds before the first miss would.
+inline constexpr std::array<int, 4> pipeWireQuantumSteps { 128, 256, 512, 1024 };
+// PulseAudio's target latency, the same way: the server's buffer and ours together. SDL's
+// PulseAudio driver left holes of silence at a fixed 256 frames on a busy machine and none at
+// 20 ms.
+inline constexpr std::array<int, 8> pulseLatencySteps { 256, 384, 512, 768, 1024, 1536, 2048,
+    3072 };
+inline constexpr double closeCallShare = 0.25;
+// After a step up, underruns within this time are the old buffer's, not a reason to climb.
+inline constexpr auto latencySettleTime = std::chrono::milliseconds(250);
+// How often a stream's underrun count is looked at, off its real-time thread.
+inline constexpr auto latencyCheckInterval = std::chrono::milliseconds(100);
+// The longest an opening waits for a server's answer or for its stream to be linked.
+inline constexpr auto outputOpenTimeout = std::chrono::seconds(2);
+// PulseAudio's client thread: real-time, below the server's own priority (5 by default).
+inline constexpr int clientRealtimePriority = 4;
+// Silence a new stream plays before the device counts as open: on a busy machine a new
+// PulseAudio stream lost up to the first 30 ms it was given.
+inline constexpr auto deviceSettleTime = std::chrono::milliseconds(80);
 
 // A line converts and publishes its input in pieces of this many frames, so the first frames
 // are playable long before a whole chunk is converted.

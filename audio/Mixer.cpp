@@ -228,6 +228,7 @@ void Mixer::render(float* out, int frames) noexcept
 
     renderSequence_.fetch_add(1, std::memory_order_release);
     blocks_.fetch_add(1, std::memory_order_relaxed);
+    frames_.fetch_add(n, std::memory_order_relaxed);
     if (begun)
         linesSounded_.fetch_add(begun, std::memory_order_relaxed);
     if (shortLines)

@@ -25,8 +25,6 @@ public:
     Mixer& operator=(const Mixer&) = delete;
 
     int sampleRate() const { return sampleRate_; }
-    // Only before any line is made and before render first runs (the device may pick a rate).
-    void setSampleRate(int sampleRate) { sampleRate_ = sampleRate; }
 
     // Mixes frames frames of every started line into out (interleaved stereo), replacing what
     // was there, and clips to [-1, 1] with NaN and infinity made silent. One thread at a time.
@@ -44,6 +42,7 @@ public:
     // had fewer frames ready than asked and had not been drained; a late block is one whose
     // render took longer than the block lasts.
     std::uint64_t blocks() const { return blocks_.load(std::memory_order_relaxed); }
+    std::uint64_t framesRendered() const { return frames_.load(std::memory_order_relaxed); }
     std::uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
     std::uint64_t lateBlocks() const { return lateBlocks_.load(std::memory_order_relaxed); }
     // Lines attached since the mixer was made, and lines that have begun to sound.
@@ -70,12 +69,13 @@ private:
     void waitForRenderToPass() const;
     static void retire(Table* table);
 
-    int sampleRate_;
+    const int sampleRate_;
     std::atomic<Table*> table_;
     // Odd while render runs; lets a closer know when render has let go of a line or table.
     std::atomic<std::uint64_t> renderSequence_ { 0 };
     std::atomic<int> resamplerType_;
     std::atomic<std::uint64_t> blocks_ { 0 };
+    std::atomic<std::uint64_t> frames_ { 0 };
     std::atomic<std::uint64_t> underruns_ { 0 };
     std::atomic<std::uint64_t> lateBlocks_ { 0 };
     std::atomic<std::uint64_t> linesOpened_ { 0 };

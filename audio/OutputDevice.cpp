@@ -3,8 +3,8 @@
 #include "audio/AudioException.h"
 #include "audio/Config.h"
 #include "audio/Mixer.h"
+#include "audio/output/OutputStream.h"
 
-#include <SDL.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -18,6 +18,19 @@ namespace audio {
 
 namespace {
 
+// The mixer as what a stream plays.
+class MixerSource final : public RenderSource {
+public:
+    explicit MixerSource(Mixer& mixer)
+        : mixer_(mixer)
+    {
+    }
+    void render(float* out, int frames) noexcept override { mixer_.render(out, frames); }
+
+private:
+    Mixer& mixer_;
+};
+
 enum class Status { Closed, Opening, Open };
 
 struct Device {
@@ -25,31 +38,24 @@ struct Device {
     std::condition_variable changed;
     Status status = Status::Closed;
     std::string failure; // why the last opening failed
-    SDL_AudioDeviceID id = 0;
+    std::unique_ptr<OutputStream> stream;
+    std::unique_ptr<MixerSource> source;
     Mixer* mixer = nullptr;
     // Mixers of earlier openings: a late line may still point at one, so none is freed.
     std::vector<Mixer*> retired;
-    OutputInfo info;
 };
 
 Device& device()
 {
-    // Never destroyed: the device's thread may still call into it while the process ends.
+    // Never destroyed: the stream's thread may still call into it while the process ends.
     static auto* instance = new Device;
     return *instance;
 }
 
-void SDLCALL fill(void* userdata, Uint8* stream, int len)
-{
-    auto* mixer = static_cast<Mixer*>(userdata);
-    mixer->render(reinterpret_cast<float*>(stream),
-        len / static_cast<int>(sizeof(float) * config::deviceChannels));
-}
-
 struct Opened {
-    SDL_AudioDeviceID id = 0;
+    std::unique_ptr<OutputStream> stream;
+    std::unique_ptr<MixerSource> source;
     Mixer* mixer = nullptr;
-    OutputInfo info;
     std::string failure;
 };
 
@@ -58,70 +64,58 @@ struct Opened {
 // hit that opens the device pays for it.
 void letDeviceSettle(const Mixer& mixer, int rate)
 {
-    constexpr auto settle = std::chrono::milliseconds(80);
     constexpr auto patience = std::chrono::seconds(1);
     const auto start = std::chrono::steady_clock::now();
     const std::uint64_t wanted
-        = static_cast<std::uint64_t>(rate) * settle.count() / 1000 / config::deviceBufferFrames;
-    while (mixer.blocks() < wanted && std::chrono::steady_clock::now() - start < patience)
+        = static_cast<std::uint64_t>(rate) * config::deviceSettleTime.count() / 1000;
+    while (mixer.framesRendered() < wanted && std::chrono::steady_clock::now() - start < patience)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
-// Opens the audio subsystem with one driver (nullptr: SDL's choice, which honours
-// SDL_AUDIODRIVER) and the default device on it.
-bool tryDriver(const char* driver, Opened& result)
-{
-    // SDL would otherwise take SIGINT and SIGTERM for itself, and the program would no
-    // longer end on them.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (driver)
-        SDL_SetHint(SDL_HINT_AUDIODRIVER, driver);
-    const int initialised = SDL_InitSubSystem(SDL_INIT_AUDIO);
-    if (driver)
-        SDL_ResetHint(SDL_HINT_AUDIODRIVER);
-    if (initialised != 0) {
-        result.failure = SDL_GetError();
-        return false;
-    }
+using Opener = std::unique_ptr<OutputStream> (*)(std::string&);
+struct Backend {
+    const char* name;
+    Opener open;
+};
 
-    // The mixer exists before the device, so the callback has it from its first call.
-    auto* mixer = new Mixer(config::preferredDeviceRate);
-    SDL_AudioSpec want {};
-    want.freq = config::preferredDeviceRate;
-    want.format = AUDIO_F32SYS;
-    want.channels = config::deviceChannels;
-    want.samples = config::deviceBufferFrames;
-    want.callback = fill;
-    want.userdata = mixer;
-    SDL_AudioSpec have {};
-    // Another rate is taken as it is: our own converter resamples better than SDL's.
-    result.id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
-    if (result.id == 0) {
-        result.failure = SDL_GetError();
-        delete mixer;
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        return false;
-    }
-    // The device starts paused, so the callback has not run yet.
-    mixer->setSampleRate(have.freq);
-    result.mixer = mixer;
-    result.info.driver = SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "";
-    result.info.sampleRate = have.freq;
-    result.info.bufferFrames = have.samples;
-    SDL_PauseAudioDevice(result.id, 0);
-    letDeviceSettle(*mixer, have.freq);
-    return true;
+// The back-ends to try, in order. With nothing chosen: PipeWire's and PulseAudio's own APIs
+// first, then SDL's usual order. A driver the user names in SDL_AUDIODRIVER is kept: our own
+// back-end for the two servers, SDL for the rest. An empty value counts as none, as SDL
+// itself takes it.
+std::vector<Backend> backendsToTry()
+{
+    const Backend pipewire { "pipewire", openPipeWireOutput };
+    const Backend pulse { "pulseaudio", openPulseAudioOutput };
+    const Backend sdl { "SDL", openSdlOutput };
+    const char* chosen = std::getenv("SDL_AUDIODRIVER");
+    const std::string driver = chosen ? chosen : "";
+    if (driver.empty())
+        return { pipewire, pulse, sdl };
+    if (driver == "pipewire")
+        return { pipewire };
+    if (driver == "pulseaudio" || driver == "pulse")
+        return { pulse };
+    return { sdl };
 }
 
 Opened openDevice()
 {
     Opened result;
-    const char* chosen = std::getenv("SDL_AUDIODRIVER");
-    // PipeWire first when the user chose nothing: SDL tries PulseAudio first, which
-    // adds latency on PipeWire desktops.
-    if (!(chosen && *chosen) && tryDriver("pipewire", result))
+    for (const Backend& backend : backendsToTry()) {
+        std::string failure;
+        result.stream = backend.open(failure);
+        if (result.stream)
+            break;
+        result.failure
+            += (result.failure.empty() ? "" : "; ") + std::string(backend.name) + ": " + failure;
+    }
+    if (!result.stream)
         return result;
-    tryDriver(nullptr, result);
+    // The mixer exists before the stream is started, so the stream has it from its first block.
+    result.mixer = new Mixer(result.stream->sampleRate());
+    result.source = std::make_unique<MixerSource>(*result.mixer);
+    result.stream->start(*result.source);
+    letDeviceSettle(*result.mixer, result.stream->sampleRate());
     return result;
 }
 
@@ -130,10 +124,10 @@ void finishOpening(Device& d)
 {
     Opened opened = openDevice();
     std::lock_guard lock(d.mutex);
-    if (opened.mixer) {
-        d.id = opened.id;
+    if (opened.stream) {
+        d.stream = std::move(opened.stream);
+        d.source = std::move(opened.source);
         d.mixer = opened.mixer;
-        d.info = opened.info;
         d.failure.clear();
         d.status = Status::Open;
     } else {
@@ -146,24 +140,11 @@ void finishOpening(Device& d)
 // Runs with the lock held and the status Open.
 void closeOpenDevice(Device& d)
 {
-    SDL_CloseAudioDevice(d.id);
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    // With nothing else of SDL in use, let it free its hints and driver lists too.
-    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0)
-        SDL_Quit();
+    d.stream.reset(); // the mixer is not called any more
+    d.source.reset();
     d.retired.push_back(d.mixer);
     d.mixer = nullptr;
-    d.id = 0;
-    d.info = {};
     d.status = Status::Closed;
-}
-
-// A device that went away (its sound server ended, the card was unplugged) is not given
-// back: SDL goes on calling the mixer at the same pace, and every line would play into
-// nothing for ever.
-bool deviceLost(const Device& d)
-{
-    return SDL_GetAudioDeviceStatus(d.id) == SDL_AUDIO_STOPPED;
 }
 
 } // namespace
@@ -178,11 +159,7 @@ void openOutputEarly()
         d.status = Status::Opening;
     }
     try {
-        std::thread([&d] {
-            finishOpening(d);
-            // SDL keeps its error text per thread and frees it by itself only for its own.
-            SDL_TLSCleanup();
-        }).detach();
+        std::thread([&d] { finishOpening(d); }).detach();
     } catch (const std::system_error&) {
         // No thread to spare: the first line opens the device instead.
         std::lock_guard lock(d.mutex);
@@ -196,8 +173,8 @@ Mixer& outputMixer()
     Device& d = device();
     std::unique_lock lock(d.mutex);
     d.changed.wait(lock, [&] { return d.status != Status::Opening; });
-    if (d.status == Status::Open && deviceLost(d)) {
-        std::cerr << "audio: the output device went away (" << d.info.driver
+    if (d.status == Status::Open && d.stream->lost()) {
+        std::cerr << "audio: the output device went away (" << d.stream->info().driver
                   << "); opening it again" << std::endl;
         closeOpenDevice(d);
     }
@@ -205,7 +182,6 @@ Mixer& outputMixer()
         d.status = Status::Opening;
         lock.unlock();
         finishOpening(d);
-        SDL_TLSCleanup();
         lock.lock();
     }
     if (d.status != Status::Open)
@@ -226,7 +202,7 @@ OutputInfo outputInfo()
 {
     Device& d = device();
     std::lock_guard lock(d.mutex);
-    return d.info;
+    return d.stream ? d.stream->info() : OutputInfo {};
 }
 
 } // namespace audio

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/output/OutputStream.h"
+
 #include <string>
 
 namespace audio {
@@ -13,21 +15,15 @@ void openOutputEarly();
 
 // The mixer that plays on the output device, opening the device first if needed (waiting for
 // an opening already under way). A device lost since it opened is closed and opened anew.
-// When no device can be opened, throws LineUnavailableException with SDL's reason; the next
-// call tries again.
+// When no device can be opened, throws LineUnavailableException with each back-end's reason;
+// the next call tries again.
 Mixer& outputMixer();
 
 // Closes the device, so the next outputMixer opens it anew (tests). Every line on it must be
 // closed first.
 void closeOutput();
 
-// What the open device is: the SDL driver, its rate and the frames of one period, or empty
-// when no device is open.
-struct OutputInfo {
-    std::string driver;
-    int sampleRate = 0;
-    int bufferFrames = 0;
-};
+// What the open stream is and how it fares, or empty when no device is open.
 OutputInfo outputInfo();
 
 } // namespace audio

@@ -6,14 +6,14 @@ set -euo pipefail
 run_packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
-  libsdl2-dev libsndfile1-dev libsamplerate0-dev
+  libsdl2-dev libpipewire-0.3-dev libpulse-dev libsndfile1-dev libsamplerate0-dev
   fonts-dejavu-core fonts-liberation
 )
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth x11-utils xdotool openbox imagemagick dbus-daemon
-  pulseaudio pulseaudio-utils
+  xvfb xauth x11-utils xdotool openbox imagemagick dbus-daemon dbus-bin
+  pulseaudio pulseaudio-utils pipewire pipewire-bin wireplumber pipewire-pulse
   desktop-file-utils appstream dpkg-dev file
 )
 

@@ -1,0 +1,23 @@
+#include "audio/output/OutputStream.h"
+
+#include "audio/Config.h"
+
+#include <algorithm>
+
+namespace audio {
+
+void renderOrSilence(RenderSource* source, float* out, std::uint32_t frames) noexcept
+{
+    if (!source) {
+        std::fill_n(out, std::size_t(frames) * config::deviceChannels, 0.0f);
+        return;
+    }
+    // A server may ask for any number of frames at once.
+    for (std::uint32_t done = 0; done < frames;) {
+        const auto piece = std::min<std::uint32_t>(frames - done, config::maxRenderFrames);
+        source->render(out + std::size_t(done) * config::deviceChannels, static_cast<int>(piece));
+        done += piece;
+    }
+}
+
+} // namespace audio

@@ -1,0 +1,363 @@
+#include "audio/output/PipeWireOutput.h"
+
+#include "audio/Config.h"
+#include "audio/output/AudioLog.h"
+#include "audio/output/LatencyLadder.h"
+
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+#include <spa/param/props.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <time.h>
+
+namespace audio {
+
+namespace {
+
+constexpr std::uint32_t stride = sizeof(float) * config::deviceChannels;
+
+std::int64_t monotonicNs() noexcept
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+std::string latencyProperty(int frames, int rate)
+{
+    return std::to_string(frames) + "/" + std::to_string(rate);
+}
+
+double milliseconds(int frames, int rate)
+{
+    return 1000.0 * frames / rate;
+}
+
+} // namespace
+
+CycleWatch::Seen CycleWatch::observe(std::uint64_t position, std::uint64_t duration,
+    std::uint64_t startNs, std::uint64_t deadlineNs, std::int64_t doneNs)
+{
+    Seen seen;
+    if (started_ && position > expected_ && duration > 0)
+        seen.underruns
+            += static_cast<unsigned>(std::max<std::uint64_t>(1, (position - expected_) / duration));
+    // A position at or behind the expected one is the graph starting again, or a second call
+    // for the same cycle: not a loss.
+    started_ = true;
+    expected_ = std::max(expected_, position + duration);
+    if (deadlineNs <= startNs)
+        return seen;
+    const auto done = static_cast<std::uint64_t>(std::max<std::int64_t>(doneNs, 0));
+    if (done > deadlineNs)
+        ++seen.underruns;
+    else
+        seen.closeCall = static_cast<double>(deadlineNs - done)
+            < config::closeCallShare * static_cast<double>(deadlineNs - startNs);
+    return seen;
+}
+
+std::uint32_t fillPipeWireBuffer(RenderSource* source, float* data, std::uint32_t capacityFrames,
+    std::uint64_t requested) noexcept
+{
+    const auto frames = static_cast<std::uint32_t>(
+        requested > 0 ? std::min<std::uint64_t>(requested, capacityFrames) : capacityFrames);
+    renderOrSilence(source, data, frames);
+    return frames;
+}
+
+// A pw_stream on a thread loop of its own. Its process callback runs on PipeWire's real-time
+// data thread and renders straight into the buffer it is given. The thread loop, which is not
+// real-time, watches for underruns and asks the graph for a bigger quantum when they come.
+class PipeWireOutput final : public OutputStream {
+public:
+    PipeWireOutput()
+        : ladder_(config::pipeWireQuantumSteps, config::latencySettleTime)
+    {
+    }
+    ~PipeWireOutput() override;
+
+    bool open(std::string& failure);
+    int sampleRate() const override { return rate_; }
+    void start(RenderSource& source) override { source_.store(&source, std::memory_order_release); }
+    bool lost() const override { return lost_.load(std::memory_order_acquire); }
+    OutputInfo info() const override;
+
+private:
+    static void onProcess(void* data);
+    static void onStateChanged(
+        void* data, pw_stream_state old, pw_stream_state state, const char* error);
+    static void onIoChanged(void* data, std::uint32_t id, void* area, std::uint32_t size);
+    static void onCoreError(void* data, std::uint32_t id, int seq, int res, const char* message);
+    static void onTick(void* data, std::uint64_t expirations);
+
+    void process() noexcept;
+    void adapt();
+    bool waitUntilStreaming(std::string& failure);
+
+    int rate_ = config::preferredDeviceRate;
+    pw_thread_loop* loop_ = nullptr;
+    pw_context* context_ = nullptr;
+    pw_core* core_ = nullptr;
+    pw_stream* stream_ = nullptr;
+    spa_hook coreListener_ {};
+    spa_hook streamListener_ {};
+    spa_source* timer_ = nullptr;
+    pw_core_events coreEvents_ {};
+    pw_stream_events streamEvents_ {};
+
+    std::atomic<RenderSource*> source_ { nullptr };
+    std::atomic<spa_io_position*> position_ { nullptr };
+    std::atomic<bool> lost_ { false };
+    pw_stream_state state_ = PW_STREAM_STATE_UNCONNECTED; // thread loop only
+    std::string error_; // thread loop only
+
+    // The data thread's own.
+    CycleWatch watch_;
+    // Written by the data thread, read anywhere.
+    alignas(64) std::atomic<std::uint64_t> underruns_ { 0 };
+    std::atomic<std::uint64_t> closeCalls_ { 0 };
+    std::atomic<std::uint32_t> quantum_ { 0 };
+
+    // The thread loop's own, and what it asked for, for anyone to read.
+    LatencyLadder ladder_;
+    std::atomic<int> target_ { ladder_.current() };
+};
+
+PipeWireOutput::~PipeWireOutput()
+{
+    if (loop_)
+        pw_thread_loop_stop(loop_);
+    if (timer_)
+        pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), timer_);
+    if (stream_)
+        pw_stream_destroy(stream_);
+    if (core_)
+        pw_core_disconnect(core_);
+    if (context_)
+        pw_context_destroy(context_);
+    if (loop_)
+        pw_thread_loop_destroy(loop_);
+}
+
+void PipeWireOutput::onProcess(void* data)
+{
+    static_cast<PipeWireOutput*>(data)->process();
+}
+
+void PipeWireOutput::process() noexcept
+{
+    pw_buffer* buffer = pw_stream_dequeue_buffer(stream_);
+    if (!buffer)
+        return;
+    spa_data& plane = buffer->buffer->datas[0];
+    if (plane.data) {
+        const std::uint32_t frames = fillPipeWireBuffer(source_.load(std::memory_order_acquire),
+            static_cast<float*>(plane.data), plane.maxsize / stride, buffer->requested);
+        plane.chunk->offset = 0;
+        plane.chunk->stride = stride;
+        plane.chunk->size = frames * stride;
+    }
+    pw_stream_queue_buffer(stream_, buffer);
+
+    if (const spa_io_position* position = position_.load(std::memory_order_acquire)) {
+        const spa_io_clock& clock = position->clock;
+        const CycleWatch::Seen seen = watch_.observe(
+            clock.position, clock.duration, clock.nsec, clock.next_nsec, monotonicNs());
+        if (seen.underruns)
+            underruns_.fetch_add(seen.underruns, std::memory_order_relaxed);
+        if (seen.closeCall)
+            closeCalls_.fetch_add(1, std::memory_order_relaxed);
+        quantum_.store(static_cast<std::uint32_t>(clock.duration), std::memory_order_relaxed);
+    }
+}
+
+void PipeWireOutput::onIoChanged(void* data, std::uint32_t id, void* area, std::uint32_t size)
+{
+    auto* self = static_cast<PipeWireOutput*>(data);
+    if (id == SPA_IO_Position)
+        self->position_.store(
+            size >= sizeof(spa_io_position) ? static_cast<spa_io_position*>(area) : nullptr,
+            std::memory_order_release);
+}
+
+void PipeWireOutput::onStateChanged(
+    void* data, pw_stream_state, pw_stream_state state, const char* error)
+{
+    auto* self = static_cast<PipeWireOutput*>(data);
+    self->state_ = state;
+    if (state == PW_STREAM_STATE_ERROR) {
+        self->error_ = error ? error : "stream error";
+        self->lost_.store(true, std::memory_order_release);
+    } else if (state == PW_STREAM_STATE_UNCONNECTED) {
+        self->lost_.store(true, std::memory_order_release);
+    }
+    pw_thread_loop_signal(self->loop_, false);
+}
+
+void PipeWireOutput::onCoreError(void* data, std::uint32_t id, int, int res, const char* message)
+{
+    auto* self = static_cast<PipeWireOutput*>(data);
+    // An error on the core itself is the connection: the server is gone or refused us.
+    if (id == PW_ID_CORE) {
+        self->error_ = std::string(message ? message : "") + " (" + std::strerror(-res) + ")";
+        self->lost_.store(true, std::memory_order_release);
+        pw_thread_loop_signal(self->loop_, false);
+    }
+}
+
+void PipeWireOutput::onTick(void* data, std::uint64_t)
+{
+    static_cast<PipeWireOutput*>(data)->adapt();
+}
+
+void PipeWireOutput::adapt()
+{
+    const std::uint64_t underruns = underruns_.load(std::memory_order_relaxed);
+    const std::uint64_t closeCalls = closeCalls_.load(std::memory_order_relaxed);
+    const int before = ladder_.current();
+    if (!ladder_.observe(underruns + closeCalls, LatencyLadder::Clock::now()))
+        return;
+    const std::string latency = latencyProperty(ladder_.current(), rate_);
+    const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str());
+    const spa_dict dict = SPA_DICT_INIT(&item, 1);
+    pw_stream_update_properties(stream_, &dict);
+    target_.store(ladder_.current(), std::memory_order_relaxed);
+    qCInfo(lcAudio,
+        "PipeWire: a quantum of %d frames did not hold (%llu underruns, %llu close calls so "
+        "far); asking for %d frames (%.1f ms)",
+        before, static_cast<unsigned long long>(underruns),
+        static_cast<unsigned long long>(closeCalls), ladder_.current(),
+        milliseconds(ladder_.current(), rate_));
+}
+
+OutputInfo PipeWireOutput::info() const
+{
+    OutputInfo info;
+    info.driver = "pipewire";
+    info.sampleRate = rate_;
+    info.bufferFrames = static_cast<int>(quantum_.load(std::memory_order_relaxed));
+    info.targetLatencyFrames = target_.load(std::memory_order_relaxed);
+    info.serverUnderruns = underruns_.load(std::memory_order_relaxed);
+    info.closeCalls = closeCalls_.load(std::memory_order_relaxed);
+    return info;
+}
+
+bool PipeWireOutput::waitUntilStreaming(std::string& failure)
+{
+    timespec deadline {};
+    pw_thread_loop_get_time(loop_, &deadline,
+        std::chrono::duration_cast<std::chrono::nanoseconds>(config::outputOpenTimeout).count());
+    while (state_ != PW_STREAM_STATE_STREAMING && !lost()) {
+        if (pw_thread_loop_timed_wait_full(loop_, &deadline) == -ETIMEDOUT) {
+            failure = "the stream was not linked to any output";
+            return false;
+        }
+    }
+    if (lost()) {
+        failure = error_.empty() ? "the stream was refused" : error_;
+        return false;
+    }
+    return true;
+}
+
+bool PipeWireOutput::open(std::string& failure)
+{
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
+
+    loop_ = pw_thread_loop_new("tamborel-pw", nullptr);
+    if (!loop_) {
+        failure = std::string("no thread loop: ") + std::strerror(errno);
+        return false;
+    }
+    // client-rt.conf loads the module that makes the data thread real-time.
+    context_ = pw_context_new(pw_thread_loop_get_loop(loop_),
+        pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    if (!context_) {
+        failure = std::string("no context: ") + std::strerror(errno);
+        return false;
+    }
+    if (pw_thread_loop_start(loop_) != 0) {
+        failure = "cannot start the thread loop";
+        return false;
+    }
+
+    pw_thread_loop_lock(loop_);
+    // Unlocks on every way out.
+    struct Unlock {
+        pw_thread_loop* loop;
+        ~Unlock() { pw_thread_loop_unlock(loop); }
+    } unlock { loop_ };
+
+    core_ = pw_context_connect(context_, nullptr, 0);
+    if (!core_) {
+        failure = std::string("no PipeWire server: ") + std::strerror(errno);
+        return false;
+    }
+    coreEvents_.version = PW_VERSION_CORE_EVENTS;
+    coreEvents_.error = onCoreError;
+    pw_core_add_listener(core_, &coreListener_, &coreEvents_, this);
+
+    const std::string latency = latencyProperty(ladder_.current(), rate_);
+    stream_ = pw_stream_new(core_, "Drums",
+        pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
+            PW_KEY_MEDIA_ROLE, "Music", PW_KEY_APP_NAME, "Tamborel", PW_KEY_NODE_NAME, "tamborel",
+            PW_KEY_NODE_LATENCY, latency.c_str(), nullptr));
+    if (!stream_) {
+        failure = std::string("no stream: ") + std::strerror(errno);
+        return false;
+    }
+    streamEvents_.version = PW_VERSION_STREAM_EVENTS;
+    streamEvents_.state_changed = onStateChanged;
+    streamEvents_.io_changed = onIoChanged;
+    streamEvents_.process = onProcess;
+    pw_stream_add_listener(stream_, &streamListener_, &streamEvents_, this);
+
+    std::uint8_t podBuffer[1024];
+    spa_pod_builder builder {};
+    spa_pod_builder_init(&builder, podBuffer, sizeof(podBuffer));
+    spa_audio_info_raw format {};
+    format.format = SPA_AUDIO_FORMAT_F32;
+    format.rate = static_cast<std::uint32_t>(rate_);
+    format.channels = config::deviceChannels;
+    format.position[0] = SPA_AUDIO_CHANNEL_FL;
+    format.position[1] = SPA_AUDIO_CHANNEL_FR;
+    const spa_pod* params[]
+        = { spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &format) };
+    const auto flags = static_cast<pw_stream_flags>(
+        PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
+    if (pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+        failure = std::string("cannot connect the stream: ") + std::strerror(errno);
+        return false;
+    }
+    if (!waitUntilStreaming(failure))
+        return false;
+
+    timer_ = pw_loop_add_timer(pw_thread_loop_get_loop(loop_), onTick, this);
+    const auto interval
+        = std::chrono::duration_cast<std::chrono::nanoseconds>(config::latencyCheckInterval);
+    timespec every { static_cast<time_t>(interval.count() / 1'000'000'000),
+        static_cast<long>(interval.count() % 1'000'000'000) };
+    pw_loop_update_timer(pw_thread_loop_get_loop(loop_), timer_, &every, &every, false);
+    qCInfo(lcAudio, "PipeWire output at %d Hz, asking for a quantum of %d frames (%.1f ms)", rate_,
+        ladder_.current(), milliseconds(ladder_.current(), rate_));
+    return true;
+}
+
+std::unique_ptr<OutputStream> openPipeWireOutput(std::string& failure)
+{
+    auto output = std::make_unique<PipeWireOutput>();
+    if (!output->open(failure))
+        return nullptr;
+    return output;
+}
+
+} // namespace audio

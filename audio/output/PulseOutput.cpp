@@ -1,0 +1,333 @@
+#include "audio/Config.h"
+#include "audio/output/AudioLog.h"
+#include "audio/output/LatencyLadder.h"
+#include "audio/output/OutputStream.h"
+#include "audio/output/Realtime.h"
+#include "audio/output/Ticker.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+namespace audio {
+
+namespace {
+
+constexpr std::size_t stride = sizeof(float) * config::deviceChannels;
+
+double milliseconds(int frames, int rate)
+{
+    return 1000.0 * frames / rate;
+}
+
+} // namespace
+
+// A playback stream on PulseAudio's threaded main loop, whose thread writes each block the
+// server asks for. It starts with a small target latency; a thread of its own watches the
+// underflows the server reports and raises the target one step at a time until none come.
+class PulseOutput final : public OutputStream {
+public:
+    PulseOutput()
+        : ladder_(config::pulseLatencySteps, config::latencySettleTime)
+    {
+    }
+    ~PulseOutput() override;
+
+    bool open(std::string& failure);
+    int sampleRate() const override { return rate_; }
+    void start(RenderSource& source) override { source_.store(&source, std::memory_order_release); }
+    bool lost() const override { return lost_.load(std::memory_order_acquire); }
+    OutputInfo info() const override;
+
+    // For tests: the target latency's steps taken so far.
+    int targetFrames() const { return target_.load(std::memory_order_relaxed); }
+
+private:
+    static void onContextState(pa_context* context, void* data);
+    static void onStreamState(pa_stream* stream, void* data);
+    static void onWrite(pa_stream* stream, std::size_t bytes, void* data);
+    static void onUnderflow(pa_stream* stream, void* data);
+    static void onSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* data);
+    static void onTimeout(
+        pa_mainloop_api* api, pa_time_event* event, const timeval* tv, void* data);
+
+    void write(std::size_t bytes) noexcept;
+    void adapt();
+    pa_buffer_attr bufferFor(int frames) const;
+    // Waits on the main loop (locked) until done() holds, the connection fails or time is up.
+    template <typename Done> bool waitFor(Done done, std::string& failure, const char* what);
+
+    int rate_ = config::preferredDeviceRate;
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    bool sinkKnown_ = false; // main loop only
+    bool timedOut_ = false;
+
+    std::atomic<RenderSource*> source_ { nullptr };
+    std::atomic<bool> lost_ { false };
+    alignas(64) std::atomic<std::uint64_t> underflows_ { 0 };
+    std::atomic<int> request_ { 0 };
+
+    LatencyLadder ladder_; // the ticker's own
+    std::atomic<int> target_ { ladder_.current() };
+    std::optional<Ticker> ticker_;
+};
+
+PulseOutput::~PulseOutput()
+{
+    ticker_.reset();
+    if (!loop_)
+        return;
+    pa_threaded_mainloop_lock(loop_);
+    if (stream_) {
+        pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+    }
+    if (context_) {
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+    }
+    pa_threaded_mainloop_unlock(loop_);
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+}
+
+void PulseOutput::onContextState(pa_context* context, void* data)
+{
+    auto* self = static_cast<PulseOutput*>(data);
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED)
+        self->lost_.store(true, std::memory_order_release);
+    pa_threaded_mainloop_signal(self->loop_, 0);
+}
+
+void PulseOutput::onStreamState(pa_stream* stream, void* data)
+{
+    auto* self = static_cast<PulseOutput*>(data);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
+        self->lost_.store(true, std::memory_order_release);
+    pa_threaded_mainloop_signal(self->loop_, 0);
+}
+
+void PulseOutput::onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* data)
+{
+    auto* self = static_cast<PulseOutput*>(data);
+    if (info && eol == 0) {
+        const auto rate = static_cast<int>(info->sample_spec.rate);
+        // The sink's own rate spares the server a conversion.
+        if (rate >= config::minDeviceRate && rate <= config::maxDeviceRate)
+            self->rate_ = rate;
+        self->sinkKnown_ = true;
+    }
+    if (eol != 0)
+        pa_threaded_mainloop_signal(self->loop_, 0);
+}
+
+void PulseOutput::onTimeout(pa_mainloop_api*, pa_time_event*, const timeval*, void* data)
+{
+    auto* self = static_cast<PulseOutput*>(data);
+    self->timedOut_ = true;
+    pa_threaded_mainloop_signal(self->loop_, 0);
+}
+
+void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* data)
+{
+    static_cast<PulseOutput*>(data)->write(bytes);
+}
+
+void PulseOutput::write(std::size_t bytes) noexcept
+{
+    RenderSource* source = source_.load(std::memory_order_acquire);
+    while (bytes >= stride) {
+        void* buffer = nullptr;
+        std::size_t size = bytes;
+        if (pa_stream_begin_write(stream_, &buffer, &size) < 0 || !buffer)
+            return;
+        size = std::min(size, bytes);
+        size -= size % stride;
+        if (size == 0) {
+            pa_stream_cancel_write(stream_);
+            return;
+        }
+        const auto frames = static_cast<std::uint32_t>(size / stride);
+        renderOrSilence(source, static_cast<float*>(buffer), frames);
+        pa_stream_write(stream_, buffer, size, nullptr, 0, PA_SEEK_RELATIVE);
+        request_.store(static_cast<int>(frames), std::memory_order_relaxed);
+        bytes -= size;
+    }
+}
+
+void PulseOutput::onUnderflow(pa_stream*, void* data)
+{
+    static_cast<PulseOutput*>(data)->underflows_.fetch_add(1, std::memory_order_relaxed);
+}
+
+pa_buffer_attr PulseOutput::bufferFor(int frames) const
+{
+    pa_buffer_attr attr {};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(frames * stride);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    return attr;
+}
+
+void PulseOutput::adapt()
+{
+    const std::uint64_t underflows = underflows_.load(std::memory_order_relaxed);
+    const int before = ladder_.current();
+    if (!ladder_.observe(underflows, LatencyLadder::Clock::now()))
+        return;
+    const int target = ladder_.current();
+    pa_threaded_mainloop_lock(loop_);
+    if (!lost()) {
+        const pa_buffer_attr attr = bufferFor(target);
+        if (pa_operation* op = pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr))
+            pa_operation_unref(op);
+    }
+    pa_threaded_mainloop_unlock(loop_);
+    target_.store(target, std::memory_order_relaxed);
+    qCInfo(lcAudio,
+        "PulseAudio: a target latency of %.1f ms did not hold (%llu underflows so far); now "
+        "%.1f ms (%d frames)",
+        milliseconds(before, rate_), static_cast<unsigned long long>(underflows),
+        milliseconds(target, rate_), target);
+}
+
+OutputInfo PulseOutput::info() const
+{
+    OutputInfo info;
+    info.driver = "pulseaudio";
+    info.sampleRate = rate_;
+    info.bufferFrames = request_.load(std::memory_order_relaxed);
+    info.targetLatencyFrames = target_.load(std::memory_order_relaxed);
+    info.serverUnderruns = underflows_.load(std::memory_order_relaxed);
+    return info;
+}
+
+template <typename Done>
+bool PulseOutput::waitFor(Done done, std::string& failure, const char* what)
+{
+    timedOut_ = false;
+    const auto timeout
+        = std::chrono::duration_cast<std::chrono::microseconds>(config::outputOpenTimeout).count();
+    pa_time_event* timer = pa_context_rttime_new(
+        context_, pa_rtclock_now() + static_cast<pa_usec_t>(timeout), onTimeout, this);
+    while (!done() && !lost() && !timedOut_)
+        pa_threaded_mainloop_wait(loop_);
+    if (timer)
+        pa_threaded_mainloop_get_api(loop_)->time_free(timer);
+    if (done())
+        return true;
+    failure = std::string(what) + ": "
+        + (timedOut_ ? std::string("no answer") : pa_strerror(pa_context_errno(context_)));
+    return false;
+}
+
+bool PulseOutput::open(std::string& failure)
+{
+    loop_ = pa_threaded_mainloop_new();
+    if (!loop_) {
+        failure = "no main loop";
+        return false;
+    }
+    pa_threaded_mainloop_set_name(loop_, "tamborel-pulse");
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Tamborel");
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "org.example.Tamborel");
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "org.example.Tamborel");
+    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Tamborel", props);
+    pa_proplist_free(props);
+    if (!context_) {
+        failure = "no context";
+        return false;
+    }
+    pa_context_set_state_callback(context_, onContextState, this);
+    // Never start a server of our own: a desktop that has one runs it already.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        failure = std::string("no PulseAudio server: ") + pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+    pa_threaded_mainloop_lock(loop_);
+    struct Unlock {
+        pa_threaded_mainloop* loop;
+        ~Unlock() { pa_threaded_mainloop_unlock(loop); }
+    } unlock { loop_ };
+    if (pa_threaded_mainloop_start(loop_) < 0) {
+        failure = "cannot start the main loop";
+        return false;
+    }
+    // Below the server's own priority, above everything else.
+    pa_threaded_mainloop_once_unlocked(
+        loop_,
+        [](pa_threaded_mainloop*, void*) {
+            makeThisThreadRealtime(config::clientRealtimePriority);
+        },
+        nullptr);
+
+    if (!waitFor([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; }, failure,
+            "no PulseAudio server"))
+        return false;
+
+    if (pa_operation* op
+        = pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@", onSinkInfo, this)) {
+        const bool answered
+            = waitFor([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; }, failure,
+                "no sink");
+        pa_operation_unref(op);
+        if (!answered)
+            return false;
+    }
+    if (!sinkKnown_) {
+        failure = "the PulseAudio server has no sound output";
+        return false;
+    }
+
+    const pa_sample_spec spec { PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_),
+        static_cast<std::uint8_t>(config::deviceChannels) };
+    pa_channel_map map {};
+    pa_channel_map_init_stereo(&map);
+    pa_proplist* streamProps = pa_proplist_new();
+    pa_proplist_sets(streamProps, PA_PROP_MEDIA_ROLE, "music");
+    stream_ = pa_stream_new_with_proplist(context_, "Drums", &spec, &map, streamProps);
+    pa_proplist_free(streamProps);
+    if (!stream_) {
+        failure = std::string("no stream: ") + pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+    pa_stream_set_state_callback(stream_, onStreamState, this);
+    pa_stream_set_write_callback(stream_, onWrite, this);
+    pa_stream_set_underflow_callback(stream_, onUnderflow, this);
+    const pa_buffer_attr attr = bufferFor(ladder_.current());
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+        failure
+            = std::string("cannot connect the stream: ") + pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+    if (!waitFor([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }, failure,
+            "the stream was refused"))
+        return false;
+
+    ticker_.emplace(config::latencyCheckInterval, [this] { adapt(); });
+    qCInfo(lcAudio, "PulseAudio output at %d Hz, target latency %.1f ms (%d frames)", rate_,
+        milliseconds(ladder_.current(), rate_), ladder_.current());
+    return true;
+}
+
+std::unique_ptr<OutputStream> openPulseAudioOutput(std::string& failure)
+{
+    auto output = std::make_unique<PulseOutput>();
+    if (!output->open(failure))
+        return nullptr;
+    return output;
+}
+
+} // namespace audio
