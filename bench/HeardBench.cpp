@@ -1,0 +1,191 @@
+// What a listener hears: the delay from a key event reaching the main window to its drum's
+// sound at the sound server's output, against a minimal client that starts a preloaded click
+// in its very next block on the same server, triggered at the same instant, both found in one
+// recording of the server's monitor (the null sink renders ahead of the wall clock, so only
+// differences within the recording mean anything). Prints a table; passes or fails nothing.
+//
+//   tamborel-heardbench [PRESSES] [MONITOR]   (defaults: 100, cap.monitor)
+#include "app/Main.h"
+#include "audio/Mixer.h"
+#include "audio/OutputDevice.h"
+#include "bench/BenchFigures.h"
+#include "bench/ReferenceClick.h"
+#include "bindings/DrumKeys.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <QTemporaryDir>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sndfile.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using bench::percentile;
+namespace fs = std::filesystem;
+
+constexpr int rate = 48000;
+
+// Every drum of the kit "bench" is the same 2 ms click in the right channel only, so the
+// recording's right channel is the program and its left one the reference.
+void writeClickKit(const fs::path& folder)
+{
+    fs::create_directories(folder);
+    std::vector<float> frames(2 * rate / 20, 0.0f); // 50 ms
+    for (int i = 0; i < 96; ++i)
+        frames[static_cast<std::size_t>(2 * i + 1)] = 0.5f;
+    for (const char* name : { "Bass", "Snare", "Tom1", "Tom2", "FloorTom", "HiHat", "OHiHat",
+             "Ride", "RideCup", "Crash", "China", "Splash" }) {
+        SF_INFO info { 0, rate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0 };
+        SNDFILE* file = sf_open((folder / (std::string(name) + ".wav")).c_str(), SFM_WRITE, &info);
+        sf_writef_float(file, frames.data(), static_cast<sf_count_t>(frames.size() / 2));
+        sf_close(file);
+    }
+}
+
+pid_t startRecorder(const std::string& monitor, const fs::path& file)
+{
+    std::vector<std::string> args { "parec", "-d", monitor, "--format=float32le", "--rate=48000",
+        "--channels=2", "--latency-msec=20" };
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, "parec", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : 0;
+}
+
+// Sample indices where a channel rises above half the click after 5 ms of quiet.
+std::vector<std::size_t> onsets(const std::vector<float>& stereo, int channel)
+{
+    std::vector<std::size_t> found;
+    std::size_t quiet = 0;
+    for (std::size_t i = 0; 2 * i + 1 < stereo.size(); ++i) {
+        const float x = std::fabs(stereo[2 * i + static_cast<std::size_t>(channel)]);
+        if (x > 0.25f && quiet >= rate / 200)
+            found.push_back(i);
+        quiet = x < 0.01f ? quiet + 1 : 0;
+    }
+    return found;
+}
+
+void print(const char* what, const std::vector<double>& values)
+{
+    std::printf("%-58s %6zu %8.2f %8.2f %8.2f %8.2f\n", what, values.size(),
+        values.empty() ? NAN : *std::min_element(values.begin(), values.end()),
+        percentile(values, 50), percentile(values, 99),
+        values.empty() ? NAN : *std::max_element(values.begin(), values.end()));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const int presses = argc > 1 ? std::atoi(argv[1]) : 100;
+    const std::string monitor = argc > 2 ? argv[2] : "cap.monitor";
+    QTemporaryDir scratch;
+    writeClickKit(fs::path(scratch.path().toStdString()) / "kits" / "bench");
+    QDir::setCurrent(scratch.path());
+    DrumKeys::drumFolder = QStringLiteral("bench");
+
+    audio::openOutputEarly();
+    try {
+        audio::outputMixer();
+    } catch (const std::exception& failure) {
+        std::printf("== Heard: no device (%s)\n", failure.what());
+        return 0;
+    }
+    // As a user would, play after the program has been open a little while: the stream has
+    // found its buffer.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const audio::OutputInfo device = audio::outputInfo();
+    std::string failure;
+    std::unique_ptr<bench::ReferenceClick> reference;
+    if (device.driver == "pipewire")
+        reference = bench::openPipeWireReference(failure);
+    else if (device.driver == "pulseaudio")
+        reference = bench::openPulseAudioReference(device.targetLatencyFrames, failure);
+    else
+        failure = "no reference client for the driver \"" + device.driver + "\"";
+    if (!reference) {
+        std::printf("== Heard: %s\n", failure.c_str());
+        return 0;
+    }
+    const fs::path recording = fs::path(scratch.path().toStdString()) / "heard.raw";
+    const pid_t recorder = startRecorder(monitor, recording);
+    if (!recorder) {
+        std::printf("== Heard: cannot start parec\n");
+        return 0;
+    }
+    // Until the recorder delivers, and a little more.
+    for (int i = 0; i < 100 && (!fs::exists(recording) || fs::file_size(recording) == 0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    Main window;
+    const audio::Mixer& mixer = audio::outputMixer();
+    const auto mixerUnderruns = mixer.underruns();
+    const auto serverUnderruns = audio::outputInfo().serverUnderruns;
+    for (int i = 0; i < presses; ++i) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_P, Qt::NoModifier);
+        reference->trigger();
+        window.KeyListener(&press);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(recorder, SIGTERM);
+    ::waitpid(recorder, nullptr, 0);
+
+    std::ifstream in(recording, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<float> stereo(bytes.size() / sizeof(float));
+    std::memcpy(stereo.data(), bytes.data(), stereo.size() * sizeof(float));
+    const auto references = onsets(stereo, 0), ours = onsets(stereo, 1);
+    // Each press's two sounds: the nearest of ours to each reference click, within a third of
+    // the time between presses. Ours may come first: each client's buffer is at its own point
+    // of its cycle when the press comes.
+    std::vector<double> behind;
+    std::size_t next = 0;
+    const std::size_t pairing = rate * 50 / 1000;
+    for (const std::size_t at : references) {
+        while (next < ours.size() && ours[next] + pairing < at)
+            ++next;
+        if (next < ours.size() && ours[next] <= at + pairing)
+            behind.push_back(
+                1000.0 * (static_cast<double>(ours[next]) - static_cast<double>(at)) / rate);
+    }
+    const audio::OutputInfo after = audio::outputInfo();
+    std::printf("== Heard: key event to sound at the server, behind a minimal client of the same "
+                "server (driver \"%s\", %d Hz, %d-frame blocks, target latency %d frames = %.2f "
+                "ms)\n",
+        after.driver.c_str(), after.sampleRate, after.bufferFrames, after.targetLatencyFrames,
+        1000.0 * after.targetLatencyFrames / after.sampleRate);
+    std::printf("%-58s %6s %8s %8s %8s %8s\n", "", "found", "min ms", "median", "p99", "max");
+    print("our sound behind the reference click", behind);
+    std::printf("presses %d, reference clicks heard %zu, our sounds heard %zu; underruns during "
+                "the run: server %llu, mixer %llu\n",
+        presses, references.size(), ours.size(),
+        static_cast<unsigned long long>(after.serverUnderruns - serverUnderruns),
+        static_cast<unsigned long long>(mixer.underruns() - mixerUnderruns));
+    std::fflush(stdout);
+    std::_Exit(0);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace bench {
+
+// The fastest sound a program can make on a server: a minimal client of its own that writes a
+// preloaded click into the left channel of the very next block it is asked for after trigger.
+// Nothing else between a trigger and the server, so its onset in a recording is where a
+// perfect drum program's would be.
+class ReferenceClick {
+public:
+    virtual ~ReferenceClick() = default;
+    virtual void trigger() = 0;
+};
+
+// On PipeWire, following whatever quantum the graph runs at.
+std::unique_ptr<ReferenceClick> openPipeWireReference(std::string& failure);
+// On PulseAudio, with the same target latency as the stream it is compared with.
+std::unique_ptr<ReferenceClick> openPulseAudioReference(int targetFrames, std::string& failure);
+
+} // namespace bench
