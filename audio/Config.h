@@ -21,21 +21,37 @@ inline constexpr int deviceBufferFrames = 256;
 // SDL's period: left at 0, SDL picks about 4096 frames; its PulseAudio driver stalls at 128.
 inline constexpr int sdlBufferFrames = 256;
 
-// PipeWire's quantum: the smallest that holds. Drummers ask for 64 to 128 frames. Each
-// underrun (a cycle missed, or our block late for it) moves one step up, and so does a close
-// call: a block finished with less than closeCallShare of the cycle to spare. On a virtual
-// machine here the data thread woke up to 5 ms late now and then, so close calls at 256 frames
-// come seconds before the first miss would.
+// Each stream chooses its buffer among a few steps, from the underruns and from its worst
+// stall: how late it was served, beyond its normal pace. A stall of closeCall of the step's
+// duration or more is a close call; a close call or an underrun climbs at once. A step holds
+// while the worst stall stays under holds of its duration; the stream steps down only when the
+// output has been silent for silenceBeforeStepDown, the step has been watched for latencyWindow
+// and the worst stall of that window would have fitted in the step below.
+inline constexpr auto latencyWindow = std::chrono::seconds(5);
+inline constexpr auto silenceBeforeStepDown = std::chrono::seconds(1);
+
+// PipeWire's quantum. Drummers ask for 64 to 128 frames. The stall is how long after the
+// cycle began our block was ready. On the virtual machines here the data thread woke up to 5 ms
+// late now and then: at 256 frames the sound had a hole every ten seconds or so, at 512 none, so
+// the stream begins at 512 and a quieter machine soon steps down.
 inline constexpr std::array<int, 4> pipeWireQuantumSteps { 128, 256, 512, 1024 };
-// PulseAudio's target latency, the same way: the server's buffer and ours together. SDL's
-// PulseAudio driver left holes of silence at a fixed 256 frames on a busy machine and none at
-// 20 ms.
+inline constexpr std::size_t pipeWireFirstStep = 2;
+inline constexpr double pipeWireCloseCall = 0.75;
+inline constexpr double pipeWireHolds = 0.5;
+
+// PulseAudio's target latency: the server's buffer and ours together. The stall is how much
+// more than its least a request asked for. SDL's PulseAudio driver left holes of silence at a
+// fixed 256 frames on a busy machine and none at 20 ms; here underflows came when a request
+// was 0.75 of the target late, so a request half the target late is a close call.
 inline constexpr std::array<int, 8> pulseLatencySteps { 256, 384, 512, 768, 1024, 1536, 2048,
     3072 };
-inline constexpr double closeCallShare = 0.25;
-// After a step up, underruns within this time are the old buffer's, not a reason to climb.
-inline constexpr auto latencySettleTime = std::chrono::milliseconds(250);
-// How often a stream's underrun count is looked at, off its real-time thread.
+inline constexpr std::size_t pulseFirstStep = 4;
+inline constexpr double pulseCloseCall = 0.5;
+inline constexpr double pulseHolds = 0.35;
+// Requests not judged after a new buffer is asked for: they come in a rush while it fills.
+inline constexpr int pulseRequestsBeforeWatching = 16;
+
+// How often a stream looks at what its real-time thread saw, off that thread.
 inline constexpr auto latencyCheckInterval = std::chrono::milliseconds(100);
 // The longest an opening waits for a server's answer or for its stream to be linked.
 inline constexpr auto outputOpenTimeout = std::chrono::seconds(2);

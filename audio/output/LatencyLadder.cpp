@@ -1,27 +1,85 @@
 #include "audio/output/LatencyLadder.h"
 
+#include "audio/Config.h"
+
+#include <algorithm>
 #include <cassert>
+#include <utility>
 
 namespace audio {
 
-LatencyLadder::LatencyLadder(std::span<const int> steps, Clock::duration settle)
-    : steps_(steps.begin(), steps.end())
-    , settle_(settle)
+LatencyLadder::Rules LatencyLadder::Rules::fromConfig(
+    std::span<const int> steps, std::size_t start, int rate, double closeCall, double holds)
 {
-    assert(!steps_.empty());
+    Rules rules;
+    rules.steps.assign(steps.begin(), steps.end());
+    rules.start = start;
+    rules.rate = rate;
+    rules.closeCall = closeCall;
+    rules.holds = holds;
+    rules.windowNs = std::chrono::nanoseconds(config::latencyWindow).count();
+    rules.silenceNs = std::chrono::nanoseconds(config::silenceBeforeStepDown).count();
+    return rules;
 }
 
-bool LatencyLadder::observe(std::uint64_t underruns, Clock::time_point now)
+LatencyLadder::LatencyLadder(Rules rules, std::int64_t nowNs)
+    : rules_(std::move(rules))
+    , step_(std::min(rules_.start, rules_.steps.size() - 1))
+    , changedNs_(nowNs)
 {
-    if (underruns <= seen_)
-        return false;
-    seen_ = underruns;
-    if (atTop() || (climbed_ && now - lastClimb_ < settle_))
-        return false;
-    ++step_;
-    lastClimb_ = now;
-    climbed_ = true;
-    return true;
+    assert(!rules_.steps.empty());
+}
+
+double LatencyLadder::durationNs(std::size_t step) const
+{
+    return 1e9 * rules_.steps[step] / rules_.rate;
+}
+
+bool LatencyLadder::fits(std::size_t step, std::int64_t stallNs) const
+{
+    return static_cast<double>(stallNs) < rules_.holds * durationNs(step);
+}
+
+std::int64_t LatencyLadder::worstStallNs() const
+{
+    std::int64_t worst = 0;
+    for (const Moment& m : history_)
+        worst = std::max(worst, m.stallNs);
+    return worst;
+}
+
+LatencyLadder::Change LatencyLadder::tick(
+    std::uint64_t underruns, std::int64_t stallNs, std::int64_t lastSoundNs, std::int64_t nowNs)
+{
+    history_.push_back({ nowNs, stallNs });
+    while (!history_.empty() && history_.front().atNs < nowNs - rules_.windowNs)
+        history_.pop_front();
+    const bool underran = underruns > underruns_;
+    underruns_ = underruns;
+    const std::size_t top = rules_.steps.size() - 1;
+
+    if (underran || static_cast<double>(stallNs) >= rules_.closeCall * durationNs(step_)) {
+        if (step_ == top)
+            return Change::None;
+        floor_ = std::max(floor_, step_ + 1);
+        const std::int64_t worst = worstStallNs();
+        std::size_t next = floor_;
+        while (next < top && !fits(next, worst))
+            ++next;
+        step_ = next;
+        changedNs_ = nowNs;
+        return Change::Up;
+    }
+
+    // Down one step, when the output has been silent a while, this step has been watched for a
+    // whole window, and the worst of that window would have fitted in the step below.
+    if (step_ > floor_ && nowNs - lastSoundNs >= rules_.silenceNs
+        && nowNs - changedNs_ >= rules_.windowNs && fits(step_ - 1, worstStallNs())) {
+        --step_;
+        changedNs_ = nowNs;
+        return Change::Down;
+    }
+    return Change::None;
 }
 
 } // namespace audio

@@ -1,35 +1,67 @@
 #pragma once
 
-#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <vector>
 
 namespace audio {
 
-// Finds the smallest buffer that holds: starts at the first step and climbs one step at each
-// underrun, up to the last. Underruns that come before a climb has had time to take effect
-// are counted but do not climb again.
+// Chooses a stream's buffer among a few steps from what its real-time thread saw: underruns,
+// and each moment's worst stall (how late the stream was served, beyond its normal pace).
+//
+// It climbs at once on an underrun or a close call, to the smallest step that leaves room for
+// the worst stall seen lately, and never comes back to the step that failed. It steps down only
+// while the output is silent, so that a step which does not hold fails where no one hears it,
+// and only when the worst stall over a long window would have fitted in the lower step. So it
+// starts on a step that holds on a busy machine, and a quiet machine soon plays on a smaller
+// one: a climb is heard once, trials never.
 class LatencyLadder {
 public:
-    using Clock = std::chrono::steady_clock;
+    struct Rules {
+        std::vector<int> steps; // frames, smallest first
+        std::size_t start = 0; // index of the step to begin on
+        int rate = 48000;
+        // A stall of this share of the step's duration or more is a close call.
+        double closeCall = 0.75;
+        // A step holds while the worst stall stays under this share of its duration.
+        double holds = 0.5;
+        std::int64_t windowNs = 0; // the history a step down looks at, and waits for
+        std::int64_t silenceNs = 0; // silent output wanted before a step down
 
-    // steps in frames, smallest first.
-    LatencyLadder(std::span<const int> steps, Clock::duration settle);
+        // With the window and the silence the audio service uses.
+        static Rules fromConfig(std::span<const int> steps, std::size_t start, int rate,
+            double closeCall, double holds);
+    };
+    enum class Change { None, Up, Down };
 
-    int current() const { return steps_[step_]; }
-    bool atTop() const { return step_ + 1 == steps_.size(); }
+    LatencyLadder(Rules rules, std::int64_t nowNs);
 
-    // Takes the running count of underruns; returns true when it climbed.
-    bool observe(std::uint64_t underruns, Clock::time_point now);
+    int current() const { return rules_.steps[step_]; }
+    // The worst stall in the window, in nanoseconds.
+    std::int64_t worstStallNs() const;
+
+    // Called now and then, off the real-time thread, with the running count of underruns, the
+    // worst stall since the last call, and when the output last held sound (all on the
+    // monotonic clock).
+    Change tick(std::uint64_t underruns, std::int64_t stallNs, std::int64_t lastSoundNs,
+        std::int64_t nowNs);
 
 private:
-    std::vector<int> steps_;
-    Clock::duration settle_;
-    std::size_t step_ = 0;
-    std::uint64_t seen_ = 0;
-    Clock::time_point lastClimb_ {};
-    bool climbed_ = false;
+    double durationNs(std::size_t step) const;
+    bool fits(std::size_t step, std::int64_t stallNs) const;
+
+    Rules rules_;
+    std::size_t step_;
+    std::size_t floor_ = 0; // the smallest step not yet failed
+    std::uint64_t underruns_ = 0;
+    std::int64_t changedNs_;
+    struct Moment {
+        std::int64_t atNs;
+        std::int64_t stallNs;
+    };
+    std::deque<Moment> history_;
 };
 
 } // namespace audio

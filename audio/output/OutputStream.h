@@ -27,8 +27,9 @@ struct OutputInfo {
     int targetLatencyFrames = 0;
     // Underruns the server reported or the stream saw (missed or late cycles).
     std::uint64_t serverUnderruns = 0;
-    // Blocks that were ready with little time to spare (PipeWire only).
-    std::uint64_t closeCalls = 0;
+    // The worst stall of the last few seconds: how late the stream was served, beyond its
+    // normal pace (PipeWire and PulseAudio).
+    double worstStallMs = 0;
 };
 
 // One open stream to a sound server or card: float, stereo, at sampleRate(). It plays
@@ -58,7 +59,13 @@ std::unique_ptr<OutputStream> openSdlOutput(std::string& failure);
 namespace audio {
 
 // Renders frames frames from source in pieces the mixer takes, or silence when there is no
-// source yet. Real-time.
-void renderOrSilence(RenderSource* source, float* out, std::uint32_t frames) noexcept;
+// source yet. Returns whether any of it is sound. Real-time.
+bool renderOrSilence(RenderSource* source, float* out, std::uint32_t frames) noexcept;
+
+// How long frames frames last at rate, in milliseconds, for what a stream tells.
+inline double framesToMs(int frames, int rate)
+{
+    return 1000.0 * frames / rate;
+}
 
 } // namespace audio

@@ -3,10 +3,11 @@
 #include "audio/Config.h"
 #include "audio/output/AudioLog.h"
 #include "audio/output/LatencyLadder.h"
+#include "audio/output/Realtime.h"
+#include "audio/output/StreamWatch.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
-#include <spa/param/props.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,7 +16,6 @@
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <time.h>
 
 namespace audio {
 
@@ -23,63 +23,48 @@ namespace {
 
 constexpr std::uint32_t stride = sizeof(float) * config::deviceChannels;
 
-std::int64_t monotonicNs() noexcept
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
 std::string latencyProperty(int frames, int rate)
 {
     return std::to_string(frames) + "/" + std::to_string(rate);
 }
 
-double milliseconds(int frames, int rate)
-{
-    return 1000.0 * frames / rate;
-}
-
 } // namespace
 
-CycleWatch::Seen CycleWatch::observe(std::uint64_t position, std::uint64_t duration,
-    std::uint64_t startNs, std::uint64_t deadlineNs, std::int64_t doneNs)
+unsigned CycleWatch::observe(
+    std::uint64_t position, std::uint64_t duration, std::uint64_t deadlineNs, std::int64_t doneNs)
 {
-    Seen seen;
+    unsigned underruns = 0;
     if (started_ && position > expected_ && duration > 0)
-        seen.underruns
+        underruns
             += static_cast<unsigned>(std::max<std::uint64_t>(1, (position - expected_) / duration));
     // A position at or behind the expected one is the graph starting again, or a second call
     // for the same cycle: not a loss.
     started_ = true;
     expected_ = std::max(expected_, position + duration);
-    if (deadlineNs <= startNs)
-        return seen;
-    const auto done = static_cast<std::uint64_t>(std::max<std::int64_t>(doneNs, 0));
-    if (done > deadlineNs)
-        ++seen.underruns;
-    else
-        seen.closeCall = static_cast<double>(deadlineNs - done)
-            < config::closeCallShare * static_cast<double>(deadlineNs - startNs);
-    return seen;
+    if (deadlineNs > 0 && doneNs > static_cast<std::int64_t>(deadlineNs))
+        ++underruns;
+    return underruns;
 }
 
 std::uint32_t fillPipeWireBuffer(RenderSource* source, float* data, std::uint32_t capacityFrames,
-    std::uint64_t requested) noexcept
+    std::uint64_t requested, bool& sounded) noexcept
 {
     const auto frames = static_cast<std::uint32_t>(
         requested > 0 ? std::min<std::uint64_t>(requested, capacityFrames) : capacityFrames);
-    renderOrSilence(source, data, frames);
+    sounded = renderOrSilence(source, data, frames);
     return frames;
 }
 
 // A pw_stream on a thread loop of its own. Its process callback runs on PipeWire's real-time
-// data thread and renders straight into the buffer it is given. The thread loop, which is not
-// real-time, watches for underruns and asks the graph for a bigger quantum when they come.
+// data thread and renders straight into the buffer it is given; the thread loop, which is not
+// real-time, chooses the quantum the stream asks the graph for.
 class PipeWireOutput final : public OutputStream {
 public:
     PipeWireOutput()
-        : ladder_(config::pipeWireQuantumSteps, config::latencySettleTime)
+        : ladder_(
+            LatencyLadder::Rules::fromConfig(config::pipeWireQuantumSteps,
+                config::pipeWireFirstStep, rate_, config::pipeWireCloseCall, config::pipeWireHolds),
+            monotonicNs())
     {
     }
     ~PipeWireOutput() override;
@@ -99,7 +84,7 @@ private:
     static void onTick(void* data, std::uint64_t expirations);
 
     void process() noexcept;
-    void adapt();
+    void choose();
     bool waitUntilStreaming(std::string& failure);
 
     int rate_ = config::preferredDeviceRate;
@@ -119,16 +104,14 @@ private:
     pw_stream_state state_ = PW_STREAM_STATE_UNCONNECTED; // thread loop only
     std::string error_; // thread loop only
 
-    // The data thread's own.
-    CycleWatch watch_;
-    // Written by the data thread, read anywhere.
-    alignas(64) std::atomic<std::uint64_t> underruns_ { 0 };
-    std::atomic<std::uint64_t> closeCalls_ { 0 };
+    CycleWatch cycles_; // the data thread's own
+    StreamWatch watch_;
     std::atomic<std::uint32_t> quantum_ { 0 };
 
     // The thread loop's own, and what it asked for, for anyone to read.
     LatencyLadder ladder_;
     std::atomic<int> target_ { ladder_.current() };
+    std::atomic<std::int64_t> worstStallNs_ { 0 };
 };
 
 PipeWireOutput::~PipeWireOutput()
@@ -158,23 +141,26 @@ void PipeWireOutput::process() noexcept
     if (!buffer)
         return;
     spa_data& plane = buffer->buffer->datas[0];
+    bool sounded = false;
     if (plane.data) {
         const std::uint32_t frames = fillPipeWireBuffer(source_.load(std::memory_order_acquire),
-            static_cast<float*>(plane.data), plane.maxsize / stride, buffer->requested);
+            static_cast<float*>(plane.data), plane.maxsize / stride, buffer->requested, sounded);
         plane.chunk->offset = 0;
         plane.chunk->stride = stride;
         plane.chunk->size = frames * stride;
     }
     pw_stream_queue_buffer(stream_, buffer);
 
+    const std::int64_t done = monotonicNs();
+    if (sounded)
+        watch_.sounded(done);
     if (const spa_io_position* position = position_.load(std::memory_order_acquire)) {
         const spa_io_clock& clock = position->clock;
-        const CycleWatch::Seen seen = watch_.observe(
-            clock.position, clock.duration, clock.nsec, clock.next_nsec, monotonicNs());
-        if (seen.underruns)
-            underruns_.fetch_add(seen.underruns, std::memory_order_relaxed);
-        if (seen.closeCall)
-            closeCalls_.fetch_add(1, std::memory_order_relaxed);
+        if (const unsigned missed
+            = cycles_.observe(clock.position, clock.duration, clock.next_nsec, done))
+            watch_.underran(missed);
+        // How long after the cycle began our block was ready: waking up and rendering.
+        watch_.stalled(done - static_cast<std::int64_t>(clock.nsec));
         quantum_.store(static_cast<std::uint32_t>(clock.duration), std::memory_order_relaxed);
     }
 }
@@ -215,27 +201,31 @@ void PipeWireOutput::onCoreError(void* data, std::uint32_t id, int, int res, con
 
 void PipeWireOutput::onTick(void* data, std::uint64_t)
 {
-    static_cast<PipeWireOutput*>(data)->adapt();
+    static_cast<PipeWireOutput*>(data)->choose();
 }
 
-void PipeWireOutput::adapt()
+void PipeWireOutput::choose()
 {
-    const std::uint64_t underruns = underruns_.load(std::memory_order_relaxed);
-    const std::uint64_t closeCalls = closeCalls_.load(std::memory_order_relaxed);
     const int before = ladder_.current();
-    if (!ladder_.observe(underruns + closeCalls, LatencyLadder::Clock::now()))
+    const std::uint64_t underruns = watch_.underruns();
+    const LatencyLadder::Change change
+        = ladder_.tick(underruns, watch_.takeWorstStall(), watch_.lastSoundNs(), monotonicNs());
+    worstStallNs_.store(ladder_.worstStallNs(), std::memory_order_relaxed);
+    if (change == LatencyLadder::Change::None)
         return;
-    const std::string latency = latencyProperty(ladder_.current(), rate_);
+    const int now = ladder_.current();
+    const std::string latency = latencyProperty(now, rate_);
     const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str());
     const spa_dict dict = SPA_DICT_INIT(&item, 1);
     pw_stream_update_properties(stream_, &dict);
-    target_.store(ladder_.current(), std::memory_order_relaxed);
+    target_.store(now, std::memory_order_relaxed);
     qCInfo(lcAudio,
-        "PipeWire: a quantum of %d frames did not hold (%llu underruns, %llu close calls so "
-        "far); asking for %d frames (%.1f ms)",
-        before, static_cast<unsigned long long>(underruns),
-        static_cast<unsigned long long>(closeCalls), ladder_.current(),
-        milliseconds(ladder_.current(), rate_));
+        "PipeWire: quantum %d frames -> %d frames (%.1f ms): %s; worst stall lately %.2f ms, %llu "
+        "underruns so far",
+        before, now, framesToMs(now, rate_),
+        change == LatencyLadder::Change::Up ? "it did not hold" : "a smaller one will",
+        static_cast<double>(ladder_.worstStallNs()) / 1e6,
+        static_cast<unsigned long long>(underruns));
 }
 
 OutputInfo PipeWireOutput::info() const
@@ -245,8 +235,8 @@ OutputInfo PipeWireOutput::info() const
     info.sampleRate = rate_;
     info.bufferFrames = static_cast<int>(quantum_.load(std::memory_order_relaxed));
     info.targetLatencyFrames = target_.load(std::memory_order_relaxed);
-    info.serverUnderruns = underruns_.load(std::memory_order_relaxed);
-    info.closeCalls = closeCalls_.load(std::memory_order_relaxed);
+    info.serverUnderruns = watch_.underruns();
+    info.worstStallMs = static_cast<double>(worstStallNs_.load(std::memory_order_relaxed)) / 1e6;
     return info;
 }
 
@@ -348,7 +338,7 @@ bool PipeWireOutput::open(std::string& failure)
         static_cast<long>(interval.count() % 1'000'000'000) };
     pw_loop_update_timer(pw_thread_loop_get_loop(loop_), timer_, &every, &every, false);
     qCInfo(lcAudio, "PipeWire output at %d Hz, asking for a quantum of %d frames (%.1f ms)", rate_,
-        ladder_.current(), milliseconds(ladder_.current(), rate_));
+        ladder_.current(), framesToMs(ladder_.current(), rate_));
     return true;
 }
 

@@ -10,20 +10,15 @@ class RenderSource;
 
 // The parts of the PipeWire stream's real-time callback that do not need a server.
 
-// Tells, from the graph's clock at each cycle, how the stream kept up: a position further on
-// than the last cycle's end means cycles went by without us, finishing after the cycle's
-// deadline means the server went on without our block, and finishing with little of the cycle
-// to spare is a close call.
+// Tells, from the graph's clock at each cycle, how many cycles the stream missed or was late
+// for: a position further on than the last cycle's end means cycles went by without us, and
+// finishing after the next cycle began means the server went on without our block.
 class CycleWatch {
 public:
-    struct Seen {
-        unsigned underruns = 0; // cycles missed, and this one if it was late
-        bool closeCall = false;
-    };
-    // position and duration of this cycle in frames; startNs when it began, deadlineNs when the
-    // next one begins and doneNs when our block was ready, all on the monotonic clock.
-    Seen observe(std::uint64_t position, std::uint64_t duration, std::uint64_t startNs,
-        std::uint64_t deadlineNs, std::int64_t doneNs);
+    // position and duration of this cycle in frames; deadlineNs when the next cycle starts and
+    // doneNs when our block was ready, both on the monotonic clock. Returns the underruns seen.
+    unsigned observe(std::uint64_t position, std::uint64_t duration, std::uint64_t deadlineNs,
+        std::int64_t doneNs);
 
 private:
     std::uint64_t expected_ = 0;
@@ -32,8 +27,8 @@ private:
 
 // Fills a buffer of capacityFrames stereo float frames with the frames the graph asked for
 // (requested, or the whole buffer when it asks nothing), from the source or as silence when
-// there is none yet; returns the frames filled.
+// there is none yet; returns the frames filled, and in sounded whether any of it is sound.
 std::uint32_t fillPipeWireBuffer(RenderSource* source, float* data, std::uint32_t capacityFrames,
-    std::uint64_t requested) noexcept;
+    std::uint64_t requested, bool& sounded) noexcept;
 
 } // namespace audio

@@ -3,6 +3,7 @@
 #include "audio/output/LatencyLadder.h"
 #include "audio/output/OutputStream.h"
 #include "audio/output/Realtime.h"
+#include "audio/output/StreamWatch.h"
 #include "audio/output/Ticker.h"
 
 #include <pulse/pulseaudio.h>
@@ -17,22 +18,14 @@ namespace {
 
 constexpr std::size_t stride = sizeof(float) * config::deviceChannels;
 
-double milliseconds(int frames, int rate)
-{
-    return 1000.0 * frames / rate;
-}
-
 } // namespace
 
 // A playback stream on PulseAudio's threaded main loop, whose thread writes each block the
-// server asks for. It starts with a small target latency; a thread of its own watches the
-// underflows the server reports and raises the target one step at a time until none come.
+// server asks for. A thread of its own chooses the target latency from the underflows the
+// server reports and from how late its requests come.
 class PulseOutput final : public OutputStream {
 public:
-    PulseOutput()
-        : ladder_(config::pulseLatencySteps, config::latencySettleTime)
-    {
-    }
+    PulseOutput() = default;
     ~PulseOutput() override;
 
     bool open(std::string& failure);
@@ -41,20 +34,20 @@ public:
     bool lost() const override { return lost_.load(std::memory_order_acquire); }
     OutputInfo info() const override;
 
-    // For tests: the target latency's steps taken so far.
-    int targetFrames() const { return target_.load(std::memory_order_relaxed); }
-
 private:
     static void onContextState(pa_context* context, void* data);
     static void onStreamState(pa_stream* stream, void* data);
     static void onWrite(pa_stream* stream, std::size_t bytes, void* data);
     static void onUnderflow(pa_stream* stream, void* data);
+    static void onBufferChanged(pa_stream* stream, void* data);
+    static void onAttrSet(pa_stream* stream, int success, void* data);
     static void onSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* data);
     static void onTimeout(
         pa_mainloop_api* api, pa_time_event* event, const timeval* tv, void* data);
 
     void write(std::size_t bytes) noexcept;
-    void adapt();
+    void watchRequests() noexcept;
+    void choose();
     pa_buffer_attr bufferFor(int frames) const;
     // Waits on the main loop (locked) until done() holds, the connection fails or time is up.
     template <typename Done> bool waitFor(Done done, std::string& failure, const char* what);
@@ -68,11 +61,16 @@ private:
 
     std::atomic<RenderSource*> source_ { nullptr };
     std::atomic<bool> lost_ { false };
-    alignas(64) std::atomic<std::uint64_t> underflows_ { 0 };
+    StreamWatch watch_;
     std::atomic<int> request_ { 0 };
+    // The server's pace: the least it asks for at once. Requests beyond it came late.
+    std::atomic<int> minimumRequest_ { 0 };
+    // Requests not to judge: those that fill a new buffer come in a rush.
+    std::atomic<int> settling_ { config::pulseRequestsBeforeWatching };
 
-    LatencyLadder ladder_; // the ticker's own
-    std::atomic<int> target_ { ladder_.current() };
+    std::optional<LatencyLadder> ladder_; // the ticker's own
+    std::atomic<int> target_ { 0 };
+    std::atomic<std::int64_t> worstStallNs_ { 0 };
     std::optional<Ticker> ticker_;
 };
 
@@ -143,6 +141,14 @@ void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* data)
 void PulseOutput::write(std::size_t bytes) noexcept
 {
     RenderSource* source = source_.load(std::memory_order_acquire);
+    // A request for more than the server's pace came late: the server waited, or we did.
+    const auto frames = static_cast<int>(bytes / stride);
+    if (settling_.load(std::memory_order_relaxed) > 0)
+        settling_.fetch_sub(1, std::memory_order_relaxed);
+    else
+        watch_.stalled(static_cast<std::int64_t>(
+            1e9 * std::max(0, frames - minimumRequest_.load(std::memory_order_relaxed)) / rate_));
+    request_.store(frames, std::memory_order_relaxed);
     while (bytes >= stride) {
         void* buffer = nullptr;
         std::size_t size = bytes;
@@ -154,17 +160,25 @@ void PulseOutput::write(std::size_t bytes) noexcept
             pa_stream_cancel_write(stream_);
             return;
         }
-        const auto frames = static_cast<std::uint32_t>(size / stride);
-        renderOrSilence(source, static_cast<float*>(buffer), frames);
+        if (renderOrSilence(
+                source, static_cast<float*>(buffer), static_cast<std::uint32_t>(size / stride)))
+            watch_.sounded(monotonicNs());
         pa_stream_write(stream_, buffer, size, nullptr, 0, PA_SEEK_RELATIVE);
-        request_.store(static_cast<int>(frames), std::memory_order_relaxed);
         bytes -= size;
     }
 }
 
 void PulseOutput::onUnderflow(pa_stream*, void* data)
 {
-    static_cast<PulseOutput*>(data)->underflows_.fetch_add(1, std::memory_order_relaxed);
+    static_cast<PulseOutput*>(data)->watch_.underran();
+}
+
+void PulseOutput::onBufferChanged(pa_stream* stream, void* data)
+{
+    auto* self = static_cast<PulseOutput*>(data);
+    if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream))
+        self->minimumRequest_.store(
+            static_cast<int>(attr->minreq / stride), std::memory_order_relaxed);
 }
 
 pa_buffer_attr PulseOutput::bufferFor(int frames) const
@@ -178,26 +192,37 @@ pa_buffer_attr PulseOutput::bufferFor(int frames) const
     return attr;
 }
 
-void PulseOutput::adapt()
+void PulseOutput::onAttrSet(pa_stream* stream, int, void* data)
 {
-    const std::uint64_t underflows = underflows_.load(std::memory_order_relaxed);
-    const int before = ladder_.current();
-    if (!ladder_.observe(underflows, LatencyLadder::Clock::now()))
+    onBufferChanged(stream, data);
+}
+
+void PulseOutput::choose()
+{
+    const int before = ladder_->current();
+    const std::uint64_t underflows = watch_.underruns();
+    const LatencyLadder::Change change
+        = ladder_->tick(underflows, watch_.takeWorstStall(), watch_.lastSoundNs(), monotonicNs());
+    worstStallNs_.store(ladder_->worstStallNs(), std::memory_order_relaxed);
+    if (change == LatencyLadder::Change::None)
         return;
-    const int target = ladder_.current();
+    const int target = ladder_->current();
     pa_threaded_mainloop_lock(loop_);
     if (!lost()) {
+        settling_.store(config::pulseRequestsBeforeWatching, std::memory_order_relaxed);
         const pa_buffer_attr attr = bufferFor(target);
-        if (pa_operation* op = pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr))
+        if (pa_operation* op = pa_stream_set_buffer_attr(stream_, &attr, onAttrSet, this))
             pa_operation_unref(op);
     }
     pa_threaded_mainloop_unlock(loop_);
     target_.store(target, std::memory_order_relaxed);
     qCInfo(lcAudio,
-        "PulseAudio: a target latency of %.1f ms did not hold (%llu underflows so far); now "
-        "%.1f ms (%d frames)",
-        milliseconds(before, rate_), static_cast<unsigned long long>(underflows),
-        milliseconds(target, rate_), target);
+        "PulseAudio: target latency %.1f ms -> %.1f ms (%d frames): %s; worst stall lately "
+        "%.2f ms, %llu underflows so far",
+        framesToMs(before, rate_), framesToMs(target, rate_), target,
+        change == LatencyLadder::Change::Up ? "it did not hold" : "a smaller one will",
+        static_cast<double>(ladder_->worstStallNs()) / 1e6,
+        static_cast<unsigned long long>(underflows));
 }
 
 OutputInfo PulseOutput::info() const
@@ -207,7 +232,8 @@ OutputInfo PulseOutput::info() const
     info.sampleRate = rate_;
     info.bufferFrames = request_.load(std::memory_order_relaxed);
     info.targetLatencyFrames = target_.load(std::memory_order_relaxed);
-    info.serverUnderruns = underflows_.load(std::memory_order_relaxed);
+    info.serverUnderruns = watch_.underruns();
+    info.worstStallMs = static_cast<double>(worstStallNs_.load(std::memory_order_relaxed)) / 1e6;
     return info;
 }
 
@@ -304,7 +330,12 @@ bool PulseOutput::open(std::string& failure)
     pa_stream_set_state_callback(stream_, onStreamState, this);
     pa_stream_set_write_callback(stream_, onWrite, this);
     pa_stream_set_underflow_callback(stream_, onUnderflow, this);
-    const pa_buffer_attr attr = bufferFor(ladder_.current());
+    pa_stream_set_buffer_attr_callback(stream_, onBufferChanged, this);
+    ladder_.emplace(LatencyLadder::Rules::fromConfig(config::pulseLatencySteps,
+                        config::pulseFirstStep, rate_, config::pulseCloseCall, config::pulseHolds),
+        monotonicNs());
+    target_.store(ladder_->current(), std::memory_order_relaxed);
+    const pa_buffer_attr attr = bufferFor(ladder_->current());
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
@@ -316,9 +347,10 @@ bool PulseOutput::open(std::string& failure)
             "the stream was refused"))
         return false;
 
-    ticker_.emplace(config::latencyCheckInterval, [this] { adapt(); });
+    onBufferChanged(stream_, this);
+    ticker_.emplace(config::latencyCheckInterval, [this] { choose(); });
     qCInfo(lcAudio, "PulseAudio output at %d Hz, target latency %.1f ms (%d frames)", rate_,
-        milliseconds(ladder_.current(), rate_), ladder_.current());
+        framesToMs(ladder_->current(), rate_), ladder_->current());
     return true;
 }
 

@@ -58,21 +58,48 @@ start_display() {
   fi
 }
 
-# A PulseAudio server with one null sink, "cap", at 48 kHz; its monitor is what we record.
+# start_sound: a sound server with one null sink, "cap", at 48 kHz, whose monitor is what we
+# record: PulseAudio, or PipeWire with WirePlumber and its PulseAudio server when E2E_SERVER is
+# "pipewire". The program finds it as it would on a desktop, through XDG_RUNTIME_DIR.
 start_sound() {
   export XDG_RUNTIME_DIR="$E2E_DIR/run"
   mkdir -p "$XDG_RUNTIME_DIR"
   chmod 700 "$XDG_RUNTIME_DIR"
+  SOUND_PIDS=()
+  case "${E2E_SERVER:-pulseaudio}" in
+    pipewire) start_pipewire ;;
+    pulseaudio) start_pulseaudio ;;
+    *) fail "no such sound server: $E2E_SERVER" ;;
+  esac
+  E2E_PIDS+=("${SOUND_PIDS[@]}")
+  pactl set-default-sink cap
+}
+
+start_pulseaudio() {
   pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
     --load="module-native-protocol-unix socket=$E2E_DIR/pulse auth-anonymous=1" \
     --load="module-null-sink sink_name=cap rate=48000" >"$E2E_DIR/pulse.log" 2>&1 &
-  E2E_PIDS+=($!)
+  SOUND_PIDS+=($!)
   export PULSE_SERVER="unix:$E2E_DIR/pulse"
-  # In a shared container even PulseAudio's own pacat drops out below about 20 ms of buffer;
-  # these tests check what is played, so give the server room (latency has its benchmark).
-  export PULSE_LATENCY_MSEC=${PULSE_LATENCY_MSEC:-40}
   wait_for 10 pactl info || fail "PulseAudio did not start: $(cat "$E2E_DIR/pulse.log")"
-  pactl set-default-sink cap
+}
+
+# Uses the session bus that start_display started.
+start_pipewire() {
+  pipewire >"$E2E_DIR/pipewire.log" 2>&1 &
+  SOUND_PIDS+=($!)
+  wait_for 10 pw-cli info 0 || fail "PipeWire did not start: $(cat "$E2E_DIR/pipewire.log")"
+  wireplumber >"$E2E_DIR/wireplumber.log" 2>&1 &
+  SOUND_PIDS+=($!)
+  pipewire-pulse >"$E2E_DIR/pipewire-pulse.log" 2>&1 &
+  SOUND_PIDS+=($!)
+  export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+  wait_for 10 pactl info || fail "pipewire-pulse did not start: $(cat "$E2E_DIR/pipewire-pulse.log")"
+  pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=cap
+    media.class=Audio/Sink audio.position=[FL FR] audio.rate=48000 object.linger=true }' >/dev/null ||
+    fail "no null sink on PipeWire"
+  wait_for 10 eval 'pactl list short sinks | grep -q "^[0-9]*[[:space:]]cap[[:space:]]"' ||
+    fail "the null sink did not appear"
 }
 
 # start_program BINARY WORKDIR [TITLE]: starts it there and waits for its visible window.
@@ -220,13 +247,16 @@ open_main_item() {
 }
 
 # stop_sound: ends the sound server that start_sound started at once, as a crash would, and
-# clears its socket so that start_sound can start a new one in the same place.
+# clears its sockets so that start_sound can start a new one in the same place.
 stop_sound() {
+  [ ${#SOUND_PIDS[@]} -gt 0 ] || fail "no sound server to stop"
   local pid
-  pid=$(cat "$XDG_RUNTIME_DIR/pulse/pid" 2>/dev/null) || fail "no sound server to stop"
-  kill -KILL "$pid"
-  wait_for 10 eval "! kill -0 $pid" || fail "the sound server did not end"
-  rm -f "$E2E_DIR/pulse" "$XDG_RUNTIME_DIR/pulse/pid"
+  for pid in "${SOUND_PIDS[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
+  for pid in "${SOUND_PIDS[@]}"; do
+    wait_for 10 eval "! kill -0 $pid" || fail "the sound server did not end"
+  done
+  SOUND_PIDS=()
+  rm -rf "$E2E_DIR/pulse" "$XDG_RUNTIME_DIR/pulse" "$XDG_RUNTIME_DIR"/pipewire-0*
 }
 
 # count_in_log PATTERN: how many lines of the program's output match.
