@@ -8,6 +8,8 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/EventThread.h"
 
+#include <QApplication>
+
 namespace app {
 
 namespace {
@@ -34,6 +36,20 @@ void wireProgram()
         auto* window = new Main;
         window->show();
     };
+}
+
+int runProgram(int argc, char** argv, void (*start)(const QStringList& args))
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    char noName[] = "";
+    int qtArgc = 1;
+    char* qtArgv[] = { argc > 0 ? argv[0] : noName, nullptr };
+    QApplication application(qtArgc, qtArgv);
+    wireProgram();
+    start(args);
+    return QApplication::exec();
 }
 
 } // namespace app

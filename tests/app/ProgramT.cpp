@@ -1,0 +1,97 @@
+// The program as a whole, each test with an application object of its own, or none: so this
+// test program brings its own main.
+#include "TestMain.h"
+#include "TestSupport.h"
+
+#include "app/Main.h"
+#include "app/Wiring.h"
+#include "toolkit/EventThread.h"
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+Main* onlyMainWindow()
+{
+    Main* found = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<Main*>(widget); window && window->isVisible()) {
+            EXPECT_EQ(found, nullptr) << "more than one main window";
+            found = window;
+        }
+    }
+    return found;
+}
+
+// What start-up showed, looked at on the event loop once its window is built.
+void checkTheStartedProgram()
+{
+    EXPECT_EQ(QGuiApplication::platformName(), "offscreen"); // not -platform minimal
+    EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::LeftToRight); // not -reverse
+    EXPECT_TRUE(qApp->styleSheet().isEmpty()); // no -stylesheet
+
+    Main* window = onlyMainWindow();
+    ASSERT_NE(window, nullptr) << "start-up showed no main window";
+    EXPECT_EQ(window->windowTitle(), "Tamborel");
+    ASSERT_NE(window->windowHandle(), nullptr);
+    EXPECT_EQ(window->windowHandle()->title(), "Tamborel"); // not -qwindowtitle
+    const QMenuBar* bar = window->findChild<QMenuBar*>("menuBar");
+    ASSERT_NE(bar, nullptr);
+    const QList<QAction*> menus = bar->actions();
+    ASSERT_EQ(menus.size(), 2);
+    EXPECT_LT(bar->actionGeometry(menus[0]).x(), bar->actionGeometry(menus[1]).x());
+    // Centred, not placed by -qwindowgeometry.
+    const QPoint offCentre = window->frameGeometry().center()
+        - QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 4);
+}
+
+} // namespace
+
+TEST(CommandLine, QtsOwnOptionsChangeNothing)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const std::string styleSheet = folder.filePath("red.qss").toStdString();
+    std::ofstream(styleSheet) << "QWidget { background: red; }\n";
+
+    std::vector<std::string> words { "tamborel", "-reverse", "-qwindowtitle", "Hijacked",
+        "-stylesheet", styleSheet, "-qwindowgeometry", "200x100+5+5", "-platform", "minimal" };
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const int status
+        = app::runProgram(static_cast<int>(words.size()), argv.data(), [](const QStringList& args) {
+              Main::main(args);
+              toolkit::postToEventThread([] { // runs after the window task start-up posted
+                  checkTheStartedProgram();
+                  QList<QWidget*> windows; // not the menus: they go with their window
+                  for (QWidget* widget : QApplication::topLevelWidgets()) {
+                      if (!widget->parentWidget())
+                          windows << widget;
+                  }
+                  qDeleteAll(windows);
+                  QCoreApplication::exit(0);
+              });
+          });
+    EXPECT_EQ(status, 0);
+}
+
+int main(int argc, char** argv)
+{
+    testing_support::prepareTestEnvironment();
+    // The program opens its output at start-up: no sound server is needed to test it.
+    if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER"))
+        qputenv("SDL_AUDIODRIVER", "dummy");
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
