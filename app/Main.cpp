@@ -18,7 +18,6 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
-#include <QScreen>
 
 Q_LOGGING_CATEGORY(lcMain, "tamborel.Main")
 
@@ -217,10 +216,10 @@ void Main::initComponents()
     menuBar->addMenu(helpMenu);
 
     setMenuBar(menuBar);
-    adjustSize();
-
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    move(screen.center() - QPoint(width() / 2, height() / 2));
+    // Packed by the fixed-size layout, which sizes the window to what its content asks for.
+    // (adjustSize would also bound it by a screen, and there may be none.)
+    layout()->activate();
+    toolkit::centreOnScreen(this);
 }
 
 void Main::KeyListener(QKeyEvent* event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <string>
 
 namespace app {
 
@@ -14,5 +15,9 @@ void wireProgram();
 // alone: the program takes no options, and Qt's own (-reverse, -stylesheet, -platform, ...)
 // must change nothing either.
 int runProgram(int argc, char** argv, void (*start)(const QStringList& args));
+
+// The players' missing-file question as wireProgram installs it: a dialog on the event
+// thread, or, when there is no application to show one, a line on stderr.
+void askAboutMissingFile(const std::string& message, const std::string& title);
 
 } // namespace app

@@ -11,11 +11,9 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QPushButton>
-#include <QScreen>
 #include <algorithm>
 
 Q_LOGGING_CATEGORY(lcKeys, "tamborel.Keys")
@@ -214,8 +212,7 @@ void Keys::initComponents()
     jLabel14->lower();
     jLabel14->setGeometry(0, 0, 490, 310);
 
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    move(screen.center() - QPoint(width() / 2, height() / 2));
+    toolkit::centreOnScreen(this);
 }
 
 std::array<Keys::KeyRow, 24> Keys::keyRows() const

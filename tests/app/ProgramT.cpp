@@ -5,19 +5,54 @@
 
 #include "app/Main.h"
 #include "app/Wiring.h"
+#include "audio/AePlayWave.h"
+#include "config/Keys.h"
 #include "toolkit/EventThread.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QWindow>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
+
+// An application object on an offscreen desktop with the given screens (a JSON list of the
+// offscreen platform's screen objects), for one test.
+class Desktop {
+public:
+    explicit Desktop(const QByteArray& screens)
+        : platformBefore_(qgetenv("QT_QPA_PLATFORM"))
+    {
+        const QString config = folder_.filePath("screens.json");
+        std::ofstream(config.toStdString()) << "{ \"screens\": " << screens.toStdString() << " }\n";
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config));
+        application_ = std::make_unique<QApplication>(argc_, argv_);
+    }
+
+    ~Desktop()
+    {
+        application_.reset();
+        qputenv("QT_QPA_PLATFORM", platformBefore_);
+    }
+
+    Desktop(const Desktop&) = delete;
+    Desktop& operator=(const Desktop&) = delete;
+
+private:
+    QTemporaryDir folder_;
+    QByteArray platformBefore_;
+    char name_[6] = "tests";
+    int argc_ = 1;
+    char* argv_[2] = { name_, nullptr };
+    std::unique_ptr<QApplication> application_;
+};
 
 Main* onlyMainWindow()
 {
@@ -84,6 +119,30 @@ TEST(CommandLine, QtsOwnOptionsChangeNothing)
               });
           });
     EXPECT_EQ(status, 0);
+}
+
+TEST(NoApplication, AMissingFileReportStillReachesStderr)
+{
+    ASSERT_EQ(QCoreApplication::instance(), nullptr);
+    const auto previous = AePlayWave::setMissingFilePrompt(app::askAboutMissingFile);
+    testing::internal::CaptureStderr();
+    AePlayWave("./kits/none/Bass.wav").run();
+    const std::string written = testing::internal::GetCapturedStderr();
+    AePlayWave::setMissingFilePrompt(previous);
+    EXPECT_EQ(written, "Error: File missing: ./kits/none/Bass.wav\n");
+}
+
+TEST(NoScreen, BothWindowsAreBuiltWithNothingToCentreOn)
+{
+    Desktop desktop("[]");
+    ASSERT_EQ(QGuiApplication::primaryScreen(), nullptr);
+    // Not shown: Qt itself refuses to show a window with no screen.
+    Main main;
+    EXPECT_EQ(main.centralWidget()->size(), QSize(601, 441));
+    EXPECT_EQ(main.width(), 601);
+    EXPECT_EQ(main.minimumSize(), main.maximumSize());
+    Keys keys;
+    EXPECT_EQ(keys.size(), QSize(487, 302));
 }
 
 int main(int argc, char** argv)
