@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -230,6 +231,19 @@ TEST(MainWindow, OnlyKeyPressesReachTheDispatcher)
     QTest::keyPress(window.get(), Qt::Key_F);
     EXPECT_EQ(players.started,
         std::vector<QString>({ "./kits/acoustic/Bass.wav", "./kits/acoustic/Splash.wav" }));
+}
+
+TEST(MainWindow, TheKeypadsPeriodSlashAndCommaPlayNothing)
+{
+    StoreGuard guard;
+    PlayerRecorder players;
+    DrumKeys::snareDrumKey2v = "/";
+    auto window = visibleWindow();
+    for (Qt::Key key : { Qt::Key_Period, Qt::Key_Slash, Qt::Key_Comma })
+        QTest::keyClick(window->windowHandle(), key, Qt::KeypadModifier);
+    EXPECT_TRUE(players.started.empty());
+    QTest::keyClick(window->windowHandle(), Qt::Key_Period);
+    EXPECT_EQ(players.started, std::vector<QString>({ "./kits/acoustic/China.wav" }));
 }
 
 TEST(MainWindow, CloseBoxEndsTheProcessAtOnceWithoutAsking)

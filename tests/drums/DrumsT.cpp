@@ -130,6 +130,31 @@ TEST(KeyDispatch, DefaultKeysPlayTheirDrumsFromTheCurrentKit)
             "./kits/acoustic/Splash.wav" }));
 }
 
+TEST(KeyDispatch, TheKeypadsKeysPlayNothingEvenWhenTheMainKeyboardsDo)
+{
+    StoreGuard guard;
+    PlayerRecorder players;
+    DrumKeys::snareDrumKey2v = "/"; // "." and "," are bound already
+    const int keypad[] = { Qt::Key_Period, Qt::Key_Slash, Qt::Key_Comma, Qt::Key_Asterisk,
+        Qt::Key_Minus, Qt::Key_Plus, Qt::Key_Enter, Qt::Key_0, Qt::Key_5, Qt::Key_9 };
+    for (int key : keypad) {
+        for (Qt::KeyboardModifiers modifiers :
+            { Qt::KeyboardModifiers(Qt::KeypadModifier), Qt::KeypadModifier | Qt::ShiftModifier }) {
+            EXPECT_EQ(press(key, modifiers), nullptr) << key << " " << modifiers.toInt();
+            for (const QString& item : drums::keyItems())
+                EXPECT_NE(drums::keyCodeOf(key, modifiers), drums::bindingCode(item));
+        }
+    }
+    EXPECT_TRUE(players.started.empty());
+
+    press(Qt::Key_Period);
+    press(Qt::Key_Slash);
+    press(Qt::Key_Comma);
+    EXPECT_EQ(players.started,
+        std::vector<QString>({ "./kits/acoustic/China.wav", "./kits/acoustic/Snare.wav",
+            "./kits/acoustic/Splash.wav" }));
+}
+
 TEST(KeyDispatch, UnboundKeysAndModifiersAlonePlayNothing)
 {
     PlayerRecorder players;
