@@ -7,6 +7,7 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/Fonts.h"
 #include "toolkit/Looks.h"
+#include "toolkit/Pictures.h"
 #include "toolkit/ProcessExit.h"
 #include "toolkit/Widgets.h"
 
@@ -186,7 +187,7 @@ void Main::initComponents()
     configureKeyLabel(jLabel26, content, DrumKeys::closedHiHatKey2v, { 120, 240, 22, 22 });
 
     // The picture goes in last and lies beneath every key label.
-    jLabel2->setPixmap(QPixmap(QStringLiteral(":/tamborel/ZRX.jpg")));
+    toolkit::showPicture(jLabel2, QStringLiteral(":/tamborel/ZRX.jpg"));
     jLabel2->setParent(content);
     jLabel2->lower();
     jLabel2->setGeometry(0, 0, pictureWidth, pictureHeight);

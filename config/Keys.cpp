@@ -7,6 +7,7 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/Fonts.h"
 #include "toolkit/Looks.h"
+#include "toolkit/Pictures.h"
 #include "toolkit/Widgets.h"
 
 #include <QCloseEvent>
@@ -205,7 +206,7 @@ void Keys::initComponents()
 
     // The picture goes in last and lies beneath everything else. It is larger than the
     // window, so only the top and left sides of its border show.
-    jLabel14->setPixmap(QPixmap(QStringLiteral(":/tamborel/ZRX-bg.jpg")));
+    toolkit::showPicture(jLabel14, QStringLiteral(":/tamborel/ZRX-bg.jpg"));
     jLabel14->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     blackBevel(jLabel14);
     jLabel14->setParent(this);

@@ -9,11 +9,14 @@
 #include "config/Keys.h"
 #include "toolkit/EventThread.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWindow>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -142,6 +145,55 @@ TEST(NoScreen, BothWindowsAreBuiltWithNothingToCentreOn)
     EXPECT_EQ(main.width(), 601);
     EXPECT_EQ(main.minimumSize(), main.maximumSize());
     Keys keys;
+    EXPECT_EQ(keys.size(), QSize(487, 302));
+}
+
+TEST(ScaledScreens, EachWindowShowsThePicturesDrawnForItsScreen)
+{
+    Desktop desktop(R"([
+        { "name": "plain", "x": 0, "y": 0, "width": 1600, "height": 1200, "dpr": 1 },
+        { "name": "scaled", "x": 1600, "y": 0, "width": 3200, "height": 2400, "dpr": 2 } ])");
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    ASSERT_EQ(screens.size(), 2);
+    QScreen* plain = screens[0];
+    QScreen* scaled = screens[1];
+    ASSERT_EQ(scaled->devicePixelRatio(), 2);
+
+    auto shownOn = [](QWidget& window, QScreen* screen) {
+        window.move(screen->geometry().topLeft() + QPoint(40, 40));
+        window.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        EXPECT_EQ(window.devicePixelRatio(), screen->devicePixelRatio());
+    };
+    auto picture = [](const QWidget& window, const char* label) {
+        return window.findChild<QLabel*>(QLatin1String(label))->pixmap();
+    };
+
+    Main main;
+    shownOn(main, scaled);
+    const QPixmap kit = picture(main, "jLabel2");
+    EXPECT_EQ(kit.devicePixelRatio(), 2);
+    EXPECT_EQ(
+        kit.toImage(), QImage(":/tamborel/ZRX@2x.jpg").convertToFormat(kit.toImage().format()));
+    EXPECT_EQ(main.findChild<QLabel*>("jLabel2")->geometry(), QRect(0, 0, 601, 441));
+    EXPECT_EQ(main.findChild<QLabel*>("jLabel19")->geometry(), QRect(230, 60, 30, 22));
+    EXPECT_EQ(main.windowIcon().pixmap(QSize(32, 32), 2).size(), QSize(64, 64));
+    for (const char* item : { "aboutMenuItem", "exitMenuItem", "jCheckBoxMenuItem1", "jMenuItem1" })
+        EXPECT_EQ(
+            main.findChild<QAction*>(item)->icon().pixmap(QSize(16, 16), 2).size(), QSize(32, 32))
+            << item;
+
+    // Moved to the plain screen, the window shows the plain picture again.
+    main.move(plain->geometry().topLeft() + QPoint(40, 40));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return main.devicePixelRatio() == 1; }));
+    EXPECT_EQ(picture(main, "jLabel2").size(), QSize(601, 441));
+    EXPECT_EQ(picture(main, "jLabel2").devicePixelRatio(), 1);
+
+    Keys keys;
+    shownOn(keys, scaled);
+    const QPixmap background = picture(keys, "jLabel14");
+    EXPECT_EQ(background.devicePixelRatio(), 2);
+    EXPECT_EQ(background.size(), QSize(1004, 628));
     EXPECT_EQ(keys.size(), QSize(487, 302));
 }
 

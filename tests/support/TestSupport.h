@@ -89,10 +89,15 @@ public:
 
 } // namespace testing_support
 
+#include <QSize>
 #include <ostream>
 
-// Readable QStrings in GoogleTest's failure messages.
+// Readable QStrings and sizes in GoogleTest's failure messages.
 inline void PrintTo(const QString& text, std::ostream* out)
 {
     *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QSize& size, std::ostream* out)
+{
+    *out << size.width() << " x " << size.height();
 }
