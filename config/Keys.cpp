@@ -49,13 +49,17 @@ void selectItem(QComboBox* list, const QString& text)
 }
 
 // A raised bevel whose light and shadow lines are all black: two black lines on every side.
+// On a scaled screen Qt draws each line one screen pixel thin, not one window pixel: a black
+// ground behind them fills the rest of the frame.
 void blackBevel(QLabel* label)
 {
     label->setFrameStyle(QFrame::WinPanel | QFrame::Raised);
     QPalette palette = label->palette();
-    for (auto role : { QPalette::Light, QPalette::Midlight, QPalette::Dark, QPalette::Shadow })
+    for (auto role :
+        { QPalette::Light, QPalette::Midlight, QPalette::Dark, QPalette::Shadow, QPalette::Window })
         palette.setColor(role, Qt::black);
     label->setPalette(palette);
+    label->setAutoFillBackground(true);
 }
 
 } // namespace

@@ -195,6 +195,15 @@ TEST(ScaledScreens, EachWindowShowsThePicturesDrawnForItsScreen)
     EXPECT_EQ(background.devicePixelRatio(), 2);
     EXPECT_EQ(background.size(), QSize(1004, 628));
     EXPECT_EQ(keys.size(), QSize(487, 302));
+    // The black edges stay two window pixels wide: four of the screen's.
+    const QImage shot = keys.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shot.size(), QSize(974, 604));
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(shot.pixel(400, i), qRgb(0, 0, 0)) << "row " << i;
+        EXPECT_EQ(shot.pixel(i, 400), qRgb(0, 0, 0)) << "column " << i;
+    }
+    EXPECT_NE(shot.pixel(400, 4), qRgb(0, 0, 0));
+    EXPECT_NE(shot.pixel(4, 400), qRgb(0, 0, 0));
 }
 
 int main(int argc, char** argv)
