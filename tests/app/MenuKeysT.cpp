@@ -19,29 +19,14 @@ using namespace testing_support;
 
 namespace {
 
-// The key a US keyboard reports for each punctuation item with Shift held.
-int shiftedKey(int plain)
+// The key the platform reports for a key item pressed with Shift held.
+int shifted(int plain)
 {
-    switch (plain) {
-    case Qt::Key_BracketLeft:
-        return Qt::Key_BraceLeft;
-    case Qt::Key_BracketRight:
-        return Qt::Key_BraceRight;
-    case Qt::Key_Backslash:
-        return Qt::Key_Bar;
-    case Qt::Key_Semicolon:
-        return Qt::Key_Colon;
-    case Qt::Key_Apostrophe:
-        return Qt::Key_QuoteDbl;
-    case Qt::Key_Comma:
-        return Qt::Key_Less;
-    case Qt::Key_Period:
-        return Qt::Key_Greater;
-    case Qt::Key_Slash:
-        return Qt::Key_Question;
-    default:
-        return plain;
+    for (const auto& [key, withShift] : usPunctuationKeys()) {
+        if (key == plain)
+            return withShift;
     }
+    return plain; // a letter
 }
 
 class MenuKeys : public ::testing::Test {
@@ -100,7 +85,7 @@ TEST_F(MenuKeys, EveryKeyPlaysWithAnyModifiersHeldAndOpensNoMenu)
                 if (set & (1 << bit))
                     modifiers |= single[bit];
             }
-            const int key = modifiers.testFlag(Qt::ShiftModifier) ? shiftedKey(plain) : plain;
+            const int key = modifiers.testFlag(Qt::ShiftModifier) ? shifted(plain) : plain;
             SCOPED_TRACE(
                 QKeySequence(QKeyCombination(modifiers, Qt::Key(key))).toString().toStdString());
             players.started.clear();

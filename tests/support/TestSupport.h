@@ -9,6 +9,7 @@
 #include <QtMessageHandler>
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -75,6 +76,10 @@ public:
     std::vector<LogEntry> entries() const;
     std::vector<LogEntry> entriesIn(const QString& category) const;
 };
+
+// The Qt key a US keyboard reports for each punctuation key a binding can name, in the order
+// of the key items, without and with Shift held: "," gives Qt::Key_Comma, then Qt::Key_Less.
+const std::vector<std::pair<int, int>>& usPunctuationKeys();
 
 // Records the sample paths of started players instead of playing them.
 class PlayerRecorder {
