@@ -14,7 +14,7 @@ public:
     ScreenPicture(QLabel* label, const QString& path)
         : QObject(label)
         , label_(label)
-        , picture_(path) // finds the "@2x" copy, as for any icon
+        , picture_(path) // with its "@2x" copy, when a scaled screen is there
         , size_(QImageReader(path).size())
     {
         fit();

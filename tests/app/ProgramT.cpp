@@ -20,7 +20,9 @@
 #include <QWindow>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -128,11 +130,12 @@ TEST(NoApplication, AMissingFileReportStillReachesStderr)
 {
     ASSERT_EQ(QCoreApplication::instance(), nullptr);
     const auto previous = AePlayWave::setMissingFilePrompt(app::askAboutMissingFile);
-    testing::internal::CaptureStderr();
+    std::ostringstream written;
+    std::streambuf* stderrBefore = std::cerr.rdbuf(written.rdbuf());
     AePlayWave("./kits/none/Bass.wav").run();
-    const std::string written = testing::internal::GetCapturedStderr();
+    std::cerr.rdbuf(stderrBefore);
     AePlayWave::setMissingFilePrompt(previous);
-    EXPECT_EQ(written, "Error: File missing: ./kits/none/Bass.wav\n");
+    EXPECT_EQ(written.str(), "Error: File missing: ./kits/none/Bass.wav\n");
 }
 
 TEST(NoScreen, BothWindowsAreBuiltWithNothingToCentreOn)
