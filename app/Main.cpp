@@ -7,6 +7,7 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/Fonts.h"
 #include "toolkit/Looks.h"
+#include "toolkit/Pictures.h"
 #include "toolkit/ProcessExit.h"
 #include "toolkit/Widgets.h"
 
@@ -18,8 +19,6 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
-#include <QScreen>
-#include <QShortcut>
 
 Q_LOGGING_CATEGORY(lcMain, "tamborel.Main")
 
@@ -47,6 +46,36 @@ public:
 
 private:
     Main* window_;
+};
+
+// "Options" has no h to underline, so its mnemonic is kept here, the way Qt keeps underlined
+// ones: once the menu bar has the keyboard (after a lone Alt or F10), H opens the menu. Alt
+// and H held together never reach the menu bar: they go to the window and play a drum.
+class MenuMnemonic final : public QObject {
+public:
+    MenuMnemonic(QMenuBar* bar, QMenu* menu, Qt::Key key)
+        : QObject(bar)
+        , bar_(bar)
+        , menu_(menu)
+        , key_(key)
+    {
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != bar_ || event->type() != QEvent::KeyPress)
+            return false;
+        const auto* press = static_cast<QKeyEvent*>(event);
+        if (press->key() != key_ || (press->modifiers() & ~(Qt::AltModifier | Qt::ShiftModifier)))
+            return false;
+        bar_->setActiveAction(menu_->menuAction());
+        return true;
+    }
+
+private:
+    QMenuBar* bar_;
+    QMenu* menu_;
+    Qt::Key key_;
 };
 
 void configureKeyLabel(QLabel* label, QWidget* content, const QString& text, QRect bounds,
@@ -158,7 +187,7 @@ void Main::initComponents()
     configureKeyLabel(jLabel26, content, DrumKeys::closedHiHatKey2v, { 120, 240, 22, 22 });
 
     // The picture goes in last and lies beneath every key label.
-    jLabel2->setPixmap(QPixmap(QStringLiteral(":/tamborel/ZRX.jpg")));
+    toolkit::showPicture(jLabel2, QStringLiteral(":/tamborel/ZRX.jpg"));
     jLabel2->setParent(content);
     jLabel2->lower();
     jLabel2->setGeometry(0, 0, pictureWidth, pictureHeight);
@@ -174,10 +203,7 @@ void Main::initComponents()
     fileMenu->addAction(exitMenuItem);
     menuBar->addMenu(fileMenu);
 
-    // "Options" has no h to underline, so its mnemonic is a shortcut of its own.
-    auto* mnemonic = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_H), this);
-    connect(mnemonic, &QShortcut::activated, this,
-        [this] { menuBar->setActiveAction(helpMenu->menuAction()); });
+    menuBar->installEventFilter(new MenuMnemonic(menuBar, helpMenu, Qt::Key_H));
     helpMenu->setTitle(QStringLiteral("Options"));
     jCheckBoxMenuItem1->setText(QStringLiteral("Always on Top"));
     jCheckBoxMenuItem1->setIcon(QIcon(QStringLiteral(":/tamborel/bluepin.png")));
@@ -191,15 +217,26 @@ void Main::initComponents()
     menuBar->addMenu(helpMenu);
 
     setMenuBar(menuBar);
-    adjustSize();
-
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    move(screen.center() - QPoint(width() / 2, height() / 2));
+    // Packed by the fixed-size layout, which sizes the window to what its content asks for.
+    // (adjustSize would also bound it by a screen, and there may be none.)
+    layout()->activate();
+    toolkit::centreOnScreen(this);
 }
 
 void Main::KeyListener(QKeyEvent* event)
 {
     drums::dispatchKey(drums::keyCodeOf(*event));
+}
+
+void Main::keyPressEvent(QKeyEvent* event)
+{
+    // F10 gives the menus the keyboard, as on most desktops; a lone Alt does too (Qt's own).
+    // Neither plays anything, so opening a menu never costs a hit.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::NoModifier) {
+        menuBar->setActiveAction(fileMenu->menuAction());
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void Main::closeEvent(QCloseEvent* event)

@@ -37,6 +37,7 @@ public:
     static constexpr int pictureHeight = 441;
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:

@@ -8,32 +8,47 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/EventThread.h"
 
+#include <QApplication>
+#include <iostream>
+
 namespace app {
 
-namespace {
-// Called on a player's thread: the dialog is shown on the event thread while the player
-// waits for the answer, which it does not need.
-void askOnEventThread(const std::string& message, const std::string& title)
+void askAboutMissingFile(const std::string& message, const std::string& title)
 {
     toolkit::DialogRequest request;
     request.icon = toolkit::DialogIcon::Question;
     request.title = QString::fromStdString(title);
     request.message = QString::fromStdString(message);
     request.standardButtons = toolkit::StandardButtons::OkCancel;
-    toolkit::runOnEventThreadAndWait([&request] { toolkit::showDialog(request); });
+    // Called on a player's thread, which waits for the answer but does not need it.
+    if (!toolkit::runOnEventThreadAndWait([&request] { toolkit::showDialog(request); }))
+        std::cerr << title << ": " << message << std::endl;
 }
-} // namespace
 
 void wireProgram()
 {
     // Off the event thread and before any window, so the first hit finds the device open.
     audio::openOutputEarly();
     audio::prewarmPlayerThreads();
-    AePlayWave::setMissingFilePrompt(askOnEventThread);
+    AePlayWave::setMissingFilePrompt(askAboutMissingFile);
     Keys::openMainWindow = [] {
         auto* window = new Main;
         window->show();
     };
+}
+
+int runProgram(int argc, char** argv, void (*start)(const QStringList& args))
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    char noName[] = "";
+    int qtArgc = 1;
+    char* qtArgv[] = { argc > 0 ? argv[0] : noName, nullptr };
+    QApplication application(qtArgc, qtArgv);
+    wireProgram();
+    start(args);
+    return QApplication::exec();
 }
 
 } // namespace app

@@ -1,12 +1,7 @@
 #include "app/Wiring.h"
 #include "config/Keys.h"
 
-#include <QApplication>
-
 int main(int argc, char** argv)
 {
-    QApplication application(argc, argv);
-    app::wireProgram();
-    Keys::main(QApplication::arguments());
-    return QApplication::exec();
+    return app::runProgram(argc, argv, [](const QStringList& args) { Keys::main(args); });
 }

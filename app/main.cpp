@@ -1,12 +1,7 @@
 #include "app/Main.h"
 #include "app/Wiring.h"
 
-#include <QApplication>
-
 int main(int argc, char** argv)
 {
-    QApplication application(argc, argv);
-    app::wireProgram();
-    Main::main(QApplication::arguments());
-    return QApplication::exec();
+    return app::runProgram(argc, argv, [](const QStringList& args) { Main::main(args); });
 }

@@ -7,15 +7,14 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/Fonts.h"
 #include "toolkit/Looks.h"
+#include "toolkit/Pictures.h"
 #include "toolkit/Widgets.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QPushButton>
-#include <QScreen>
 #include <algorithm>
 
 Q_LOGGING_CATEGORY(lcKeys, "tamborel.Keys")
@@ -50,13 +49,17 @@ void selectItem(QComboBox* list, const QString& text)
 }
 
 // A raised bevel whose light and shadow lines are all black: two black lines on every side.
+// On a scaled screen Qt draws each line one screen pixel thin, not one window pixel: a black
+// ground behind them fills the rest of the frame.
 void blackBevel(QLabel* label)
 {
     label->setFrameStyle(QFrame::WinPanel | QFrame::Raised);
     QPalette palette = label->palette();
-    for (auto role : { QPalette::Light, QPalette::Midlight, QPalette::Dark, QPalette::Shadow })
+    for (auto role :
+        { QPalette::Light, QPalette::Midlight, QPalette::Dark, QPalette::Shadow, QPalette::Window })
         palette.setColor(role, Qt::black);
     label->setPalette(palette);
+    label->setAutoFillBackground(true);
 }
 
 } // namespace
@@ -207,15 +210,14 @@ void Keys::initComponents()
 
     // The picture goes in last and lies beneath everything else. It is larger than the
     // window, so only the top and left sides of its border show.
-    jLabel14->setPixmap(QPixmap(QStringLiteral(":/tamborel/ZRX-bg.jpg")));
+    toolkit::showPicture(jLabel14, QStringLiteral(":/tamborel/ZRX-bg.jpg"));
     jLabel14->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     blackBevel(jLabel14);
     jLabel14->setParent(this);
     jLabel14->lower();
     jLabel14->setGeometry(0, 0, 490, 310);
 
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    move(screen.center() - QPoint(width() / 2, height() / 2));
+    toolkit::centreOnScreen(this);
 }
 
 std::array<Keys::KeyRow, 24> Keys::keyRows() const

@@ -14,6 +14,9 @@ std::int32_t bindingCode(const QString& binding)
 
 int keyCodeOf(int qtKey, Qt::KeyboardModifiers modifiers)
 {
+    // Qt reports the keypad's "." as the main keyboard's, with a flag; the flag stays in.
+    if (modifiers.testFlag(Qt::KeypadModifier))
+        return qtKey | Qt::KeypadModifier;
     // With Shift held, Qt reports the shifted symbol of a US punctuation key ("<" for ",").
     // Only then is it mapped back, so a layout with a key of its own for "<" keeps its code.
     if (modifiers.testFlag(Qt::ShiftModifier)) {

@@ -14,7 +14,9 @@ std::int32_t bindingCode(const QString& binding);
 
 // The code of a pressed key: letters give their upper-case code whatever Shift and Caps Lock
 // do, and the eight punctuation keys a binding can name give their unshifted character's code
-// also when Shift is held. Other keys keep Qt's code.
+// also when Shift is held. The keypad's keys are keys of their own, not the main keyboard's
+// ".", "/" and ",": their codes keep Qt's keypad flag, so none equals a binding's. Other keys
+// keep Qt's code.
 int keyCodeOf(const QKeyEvent& event);
 int keyCodeOf(int qtKey, Qt::KeyboardModifiers modifiers);
 

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -125,11 +126,18 @@ TEST(MainWindow, DefaultLabelsReadAsTheKitIsLaidOut)
 
 TEST(MainWindow, NoTwoKeyLabelsOverlap)
 {
-    const auto& labels = keyLabels();
-    for (std::size_t i = 0; i < labels.size(); ++i) {
-        for (std::size_t j = i + 1; j < labels.size(); ++j)
-            EXPECT_FALSE(labels[i].bounds.intersects(labels[j].bounds))
-                << labels[i].field << " " << labels[j].field;
+    Main window;
+    QList<const QLabel*> shown; // every label over the picture, as the window placed it
+    for (const QLabel* child :
+        window.centralWidget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        if (child->objectName() != "jLabel2")
+            shown << child;
+    }
+    ASSERT_EQ(shown.size(), 24);
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        for (qsizetype j = i + 1; j < shown.size(); ++j)
+            EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+                << (shown[i]->objectName() + " " + shown[j]->objectName()).toStdString();
     }
 }
 
@@ -230,6 +238,19 @@ TEST(MainWindow, OnlyKeyPressesReachTheDispatcher)
     QTest::keyPress(window.get(), Qt::Key_F);
     EXPECT_EQ(players.started,
         std::vector<QString>({ "./kits/acoustic/Bass.wav", "./kits/acoustic/Splash.wav" }));
+}
+
+TEST(MainWindow, TheKeypadsPeriodSlashAndCommaPlayNothing)
+{
+    StoreGuard guard;
+    PlayerRecorder players;
+    DrumKeys::snareDrumKey2v = "/";
+    auto window = visibleWindow();
+    for (Qt::Key key : { Qt::Key_Period, Qt::Key_Slash, Qt::Key_Comma })
+        QTest::keyClick(window->windowHandle(), key, Qt::KeypadModifier);
+    EXPECT_TRUE(players.started.empty());
+    QTest::keyClick(window->windowHandle(), Qt::Key_Period);
+    EXPECT_EQ(players.started, std::vector<QString>({ "./kits/acoustic/China.wav" }));
 }
 
 TEST(MainWindow, CloseBoxEndsTheProcessAtOnceWithoutAsking)

@@ -105,6 +105,21 @@ std::vector<LogEntry> LogCapture::entriesIn(const QString& category) const
     return found;
 }
 
+const std::vector<std::pair<int, int>>& usPunctuationKeys()
+{
+    static const std::vector<std::pair<int, int>> keys {
+        { Qt::Key_BracketLeft, Qt::Key_BraceLeft },
+        { Qt::Key_BracketRight, Qt::Key_BraceRight },
+        { Qt::Key_Backslash, Qt::Key_Bar },
+        { Qt::Key_Semicolon, Qt::Key_Colon },
+        { Qt::Key_Apostrophe, Qt::Key_QuoteDbl },
+        { Qt::Key_Comma, Qt::Key_Less },
+        { Qt::Key_Period, Qt::Key_Greater },
+        { Qt::Key_Slash, Qt::Key_Question },
+    };
+    return keys;
+}
+
 PlayerRecorder::PlayerRecorder()
 {
     drums::setPlayerStarter([this](const QString& path) { started.push_back(path); });

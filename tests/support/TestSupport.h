@@ -9,6 +9,7 @@
 #include <QtMessageHandler>
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -76,6 +77,10 @@ public:
     std::vector<LogEntry> entriesIn(const QString& category) const;
 };
 
+// The Qt key a US keyboard reports for each punctuation key a binding can name, in the order
+// of the key items, without and with Shift held: "," gives Qt::Key_Comma, then Qt::Key_Less.
+const std::vector<std::pair<int, int>>& usPunctuationKeys();
+
 // Records the sample paths of started players instead of playing them.
 class PlayerRecorder {
 public:
@@ -89,10 +94,15 @@ public:
 
 } // namespace testing_support
 
+#include <QSize>
 #include <ostream>
 
-// Readable QStrings in GoogleTest's failure messages.
+// Readable QStrings and sizes in GoogleTest's failure messages.
 inline void PrintTo(const QString& text, std::ostream* out)
 {
     *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QSize& size, std::ostream* out)
+{
+    *out << size.width() << " x " << size.height();
 }

@@ -5,10 +5,10 @@
 
 namespace art {
 
-QImage drawConfigBackground()
+QImage drawConfigBackground(int pixelRatio)
 {
-    constexpr int width = 502, height = 314, scale = 2;
-    Canvas canvas(width, height, scale);
+    constexpr int width = 502, height = 314;
+    Canvas canvas(width, height, pixelRatio, 2);
     // The cymbal's centre lies beyond the lower left corner, so its rings sweep across as arcs.
     const double cx = -180, cy = 470;
     const double towards = std::atan2(-0.55, 0.8); // the light, up and to the right of the centre

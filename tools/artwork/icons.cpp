@@ -43,10 +43,11 @@ void badge(QPainter& p, QColor light, QColor dark, QColor rim)
 
 } // namespace
 
-QImage drawInfoIcon()
+QImage drawInfoIcon(int pixelRatio)
 {
-    QImage image = transparentImage(16);
+    QImage image = transparentImage(16 * pixelRatio);
     QPainter p(&image);
+    p.scale(pixelRatio, pixelRatio);
     p.setRenderHint(QPainter::Antialiasing);
     badge(p, QColor(120, 185, 250), QColor(22, 82, 175), QColor(18, 58, 128));
     // The "i" is made of whole pixels.
@@ -60,10 +61,11 @@ QImage drawInfoIcon()
     return image;
 }
 
-QImage drawExitIcon()
+QImage drawExitIcon(int pixelRatio)
 {
-    QImage image = transparentImage(16);
+    QImage image = transparentImage(16 * pixelRatio);
     QPainter p(&image);
+    p.scale(pixelRatio, pixelRatio);
     p.setRenderHint(QPainter::Antialiasing);
     badge(p, QColor(250, 120, 105), QColor(178, 24, 24), QColor(120, 14, 14));
     // The power sign: a ring open at the top and a bar through the gap.
@@ -77,10 +79,11 @@ QImage drawExitIcon()
     return image;
 }
 
-QImage drawPinIcon()
+QImage drawPinIcon(int pixelRatio)
 {
-    QImage image = transparentImage(16);
+    QImage image = transparentImage(16 * pixelRatio);
     QPainter p(&image);
+    p.scale(pixelRatio, pixelRatio);
     p.setRenderHint(QPainter::Antialiasing);
     // The needle, from the lower left corner up into the pin.
     p.setPen(QPen(QColor(120, 124, 132), 1.1, Qt::SolidLine, Qt::RoundCap));
@@ -119,10 +122,11 @@ QImage drawPinIcon()
     return image;
 }
 
-QImage drawDrumIcon()
+QImage drawDrumIcon(int pixelRatio)
 {
-    QImage image = transparentImage(16);
+    QImage image = transparentImage(16 * pixelRatio);
     QPainter p(&image);
+    p.scale(pixelRatio, pixelRatio);
     p.setRenderHint(QPainter::Antialiasing);
     // Shell: a red cylinder between the top and bottom ellipses.
     QPainterPath shell;

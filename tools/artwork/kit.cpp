@@ -14,7 +14,7 @@
 namespace art {
 namespace {
 
-constexpr int width = 601, height = 441, scale = 3;
+constexpr int width = 601, height = 441;
 
 // Light from the upper left, fairly high.
 constexpr double lightX = -0.42, lightY = -0.52, lightZ = 0.74;
@@ -688,9 +688,11 @@ void floorStandsShadow(QPainter& p, QPointF off)
 
 } // namespace
 
-QImage drawKit()
+QImage drawKit(int pixelRatio)
 {
-    Canvas canvas(width, height, scale);
+    // Nine samples a pixel for the plain picture, four for the copy at twice the size: its
+    // pixels are finer already, and nine would make it the slowest step of a build.
+    Canvas canvas(width, height, pixelRatio, pixelRatio == 1 ? 3 : 2);
     canvas.fill(floorShade);
 
     // Shadows on the floor: broad and soft from the light, tight where things meet the floor.
@@ -828,8 +830,8 @@ QImage drawKit()
     for (int y = 0; y < out.height(); ++y) {
         QRgb* line = reinterpret_cast<QRgb*>(out.scanLine(y));
         for (int x = 0; x < out.width(); ++x) {
-            const double dx = (x - width / 2.0) / (width / 2.0),
-                         dy = (y - height / 2.0) / (height / 2.0);
+            const double dx = (x - out.width() / 2.0) / (out.width() / 2.0),
+                         dy = (y - out.height() / 2.0) / (out.height() / 2.0);
             const double v = 1 - 0.22 * smoothstep(0.5, 1.45, std::hypot(dx, dy));
             const double grain = (hash01(x, y, 999) - 0.5) * 3;
             auto ch = [&](int c) { return std::clamp(int(std::lround(c * v + grain)), 0, 255); };

@@ -67,13 +67,21 @@ int main(int argc, char** argv)
 
     QDir out(outDir);
     out.mkpath(QStringLiteral("."));
-    bool ok = save(art::drawKit(), out.filePath("ZRX.jpg"), "JPG");
-    ok &= save(art::drawConfigBackground(), out.filePath("ZRX-bg.jpg"), "JPG");
-    ok &= save(art::drawInfoIcon(), out.filePath("info.png"), "PNG");
-    ok &= save(art::drawExitIcon(), out.filePath("exit.png"), "PNG");
-    ok &= save(art::drawPinIcon(), out.filePath("bluepin.png"), "PNG");
-    ok &= save(art::drawDrumIcon(), out.filePath("drums.png"), "PNG");
-    ok &= save(art::drawAppIcon(32), out.filePath("zrx.png"), "PNG");
+    bool ok = true;
+    // Every picture twice: as named, and at twice the size under Qt's "@2x" name beside it.
+    for (int ratio : { 1, 2 }) {
+        const QString at = ratio == 1 ? QString() : QStringLiteral("@%1x").arg(ratio);
+        auto name = [&](const char* stem, const char* suffix) {
+            return out.filePath(QLatin1String(stem) + at + QLatin1String(suffix));
+        };
+        ok &= save(art::drawKit(ratio), name("ZRX", ".jpg"), "JPG");
+        ok &= save(art::drawConfigBackground(ratio), name("ZRX-bg", ".jpg"), "JPG");
+        ok &= save(art::drawInfoIcon(ratio), name("info", ".png"), "PNG");
+        ok &= save(art::drawExitIcon(ratio), name("exit", ".png"), "PNG");
+        ok &= save(art::drawPinIcon(ratio), name("bluepin", ".png"), "PNG");
+        ok &= save(art::drawDrumIcon(ratio), name("drums", ".png"), "PNG");
+        ok &= save(art::drawAppIcon(32 * ratio), name("zrx", ".png"), "PNG");
+    }
     if (!iconDir.isEmpty()) {
         QDir icons(iconDir);
         icons.mkpath(QStringLiteral("."));

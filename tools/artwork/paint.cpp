@@ -42,9 +42,11 @@ double fbm(double x, double y, std::uint32_t seed, int octaves)
     return sum / norm;
 }
 
-Canvas::Canvas(int width, int height, int s)
-    : image(width * s, height * s, QImage::Format_ARGB32_Premultiplied)
-    , scale(s)
+Canvas::Canvas(int width, int height, int pixelRatio, int supersample)
+    : image(width * pixelRatio * supersample, height * pixelRatio * supersample,
+        QImage::Format_ARGB32_Premultiplied)
+    , scale(pixelRatio * supersample)
+    , supersample(supersample)
 {
     image.fill(Qt::black);
 }
@@ -62,7 +64,7 @@ void Canvas::blend(int px, int py, Rgb c, double alpha)
 QImage Canvas::reduced() const
 {
     return image
-        .scaled(image.width() / scale, image.height() / scale, Qt::IgnoreAspectRatio,
+        .scaled(image.width() / supersample, image.height() / supersample, Qt::IgnoreAspectRatio,
             Qt::SmoothTransformation)
         .convertToFormat(QImage::Format_RGB32);
 }

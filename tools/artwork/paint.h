@@ -49,12 +49,15 @@ double hash01(int x, int y, std::uint32_t seed);
 double valueNoise(double x, double y, std::uint32_t seed);
 double fbm(double x, double y, std::uint32_t seed, int octaves);
 
-// A picture drawn at `scale` times its final size and reduced at the end, so fine rings and
-// thin lines come out smooth. Coordinates given to the helpers are final-size pixels.
+// A picture of width x height final-size pixels, made with pixelRatio times as many pixels
+// each way (2 for the copy scaled screens show). It is drawn a further `supersample` times
+// larger and reduced at the end, so fine rings and thin lines come out smooth. Coordinates
+// given to the helpers are final-size pixels whatever the ratio.
 struct Canvas {
-    Canvas(int width, int height, int scale);
+    Canvas(int width, int height, int pixelRatio, int supersample);
     QImage image;
-    int scale;
+    int scale; // canvas pixels per final-size pixel
+    int supersample;
 
     // Calls shade(x, y) for every pixel centre within radius r of (cx, cy), in final-size
     // coordinates, and lays the colour over the picture with an antialiased edge.
@@ -62,6 +65,7 @@ struct Canvas {
     // The same over the whole picture, fully opaque.
     template <typename Shade> void fill(Shade&& shade);
     void blend(int px, int py, Rgb c, double alpha);
+    // The picture at its pixel ratio.
     QImage reduced() const;
 };
 
