@@ -219,7 +219,7 @@ click_at() {
 # open_options_item N: opens the Options menu with its mnemonic and picks its N-th item.
 open_options_item() {
   focus_window "$WINDOW"
-  xdotool key alt+h
+  xdotool key alt h
   sleep 0.4
   local i
   for i in $(seq "$1"); do xdotool key Down; sleep 0.1; done
