@@ -348,9 +348,10 @@ bool PulseOutput::open(std::string& failure)
         return false;
 
     onBufferChanged(stream_, this);
-    ticker_.emplace(config::latencyCheckInterval, [this] { choose(); });
     qCInfo(lcAudio, "PulseAudio output at %d Hz, target latency %.1f ms (%d frames)", rate_,
         framesToMs(ladder_->current(), rate_), ladder_->current());
+    // Last: from here on the ladder is the ticker's own.
+    ticker_.emplace(config::latencyCheckInterval, [this] { choose(); });
     return true;
 }
 

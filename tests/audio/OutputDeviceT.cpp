@@ -125,9 +125,11 @@ TEST_F(OutputDeviceT, EarlyOpeningIsWaitedForAndKeepsA256FramePeriod)
         ASSERT_EQ(::sigaction(signal, nullptr, &action), 0);
         EXPECT_EQ(action.sa_handler, SIG_DFL) << "signal " << signal;
     }
-    // The callback runs: blocks go by.
+    // The callback runs: blocks go by (waited for, up to a generous deadline).
     const auto before = mixer.blocks();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (mixer.blocks() == before && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_GT(mixer.blocks(), before);
 }
 
