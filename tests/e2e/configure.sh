@@ -15,13 +15,11 @@ window_geometry "$keys"
 KX=$WX KY=$WY
 
 # The snare's first key: open its list, type V, take it.
-click_at $((KX + 92 + 25)) $((KY + 73 + 10))
-xdotool key v Return
-sleep 0.3
+open_popup $((KX + 92 + 25)) $((KY + 73 + 10))
+choose_in_popup v Return
 # The kit list: open it, type m for "metal", take it.
-click_at $((KX + 259 + 50)) $((KY + 221 + 11))
-xdotool key m Return
-sleep 0.3
+open_popup $((KX + 259 + 50)) $((KY + 221 + 11))
+choose_in_popup m Return
 screenshot "$E2E_DIR/configured.png"
 save_and_close "$KX" "$KY"
 screenshot "$E2E_DIR/after.png"

@@ -62,11 +62,8 @@ note "Configure Drums shows only the configuration window"
 
 # Save and Close brings a new main window; Exit there with the focused first button ends the
 # program with status 0.
-keys=$(find_window_sized Tamborel 487 302)
-window_geometry "$keys"
-click_at $((WX + 228 + 70)) $((WY + 268 + 11))
-wait_for 5 find_main_window || fail "Save and Close brought no main window"
-WINDOW=$(find_main_window)
+window_geometry "$(find_window_sized Tamborel 487 302)"
+save_and_close "$WX" "$WY"
 main_window=$WINDOW
 open_main_item 2
 wait_for 5 eval 'test "$(dialog_count)" -eq 1' || fail "Exit asked nothing"

@@ -54,9 +54,13 @@ start_display() {
   if command -v openbox >/dev/null; then
     openbox --sm-disable >"$E2E_DIR/openbox.log" 2>&1 &
     E2E_PIDS+=($!)
-    sleep 0.5
+    wait_for 10 window_manager_running \
+      || fail "openbox did not start: $(cat "$E2E_DIR/openbox.log")"
   fi
 }
+
+# A window manager that has taken over the display says so on the root window.
+window_manager_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
 
 # A PulseAudio server with one null sink, "cap", at 48 kHz; its monitor is what we record.
 start_sound() {
@@ -101,8 +105,10 @@ start_playing() {
 
 focus_window() {
   xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"
-  sleep 0.2
+  wait_for 5 has_focus "$1" || fail "window $1 did not take the keyboard focus"
 }
+
+has_focus() { [ "$(xdotool getwindowfocus)" = "$1" ]; }
 
 # window_geometry WINDOW: sets WX WY WW WH, the window's inside on the screen, without the frame.
 window_geometry() {
@@ -184,9 +190,29 @@ find_main_window() {
 }
 
 # click_at X Y: a real mouse click at a point of the screen.
-click_at() {
-  xdotool mousemove --sync "$1" "$2" click 1
-  sleep 0.3
+click_at() { xdotool mousemove --sync "$1" "$2" click 1; }
+
+# The program's open popups, menus and drop-down lists: its visible override-redirect windows.
+popups() {
+  local w
+  for w in $(xdotool search --onlyvisible --pid "$PROGRAM_PID" 2>/dev/null); do
+    xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' && echo "$w"
+  done
+  return 0
+}
+popup_open() { [ -n "$(popups)" ]; }
+no_popup() { [ -z "$(popups)" ]; }
+
+# open_popup X Y: clicks a menu title or a drop-down list there and waits for what it opens.
+open_popup() {
+  click_at "$1" "$2"
+  wait_for 5 popup_open || fail "the click at $1,$2 opened nothing"
+}
+
+# choose_in_popup KEY...: types the keys into the open popup and waits for it to close.
+choose_in_popup() {
+  xdotool key "$@"
+  wait_for 5 no_popup || fail "the popup stayed open after $*"
 }
 
 # open_options_item N: opens the Options menu with its mnemonic and picks its N-th item.
@@ -212,11 +238,10 @@ save_and_close() {
 # open_main_item N: the same for the Main menu, opened with a click on its title.
 open_main_item() {
   window_geometry "$WINDOW"
-  click_at $((WX + 20)) $((WY + 9))
-  local i
-  for i in $(seq "$1"); do xdotool key Down; sleep 0.1; done
-  xdotool key Return
-  sleep 0.5
+  open_popup $((WX + 20)) $((WY + 9))
+  local keys=() i
+  for i in $(seq "$1"); do keys+=(Down); done
+  choose_in_popup "${keys[@]}" Return
 }
 
 # stop_sound: ends the sound server that start_sound started at once, as a crash would, and
