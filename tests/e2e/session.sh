@@ -37,13 +37,15 @@ wait_for() {
 }
 
 start_display() {
-  local n
-  for n in $(seq 50 99); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-  done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$E2E_DIR/xvfb.log" 2>&1 &
+  # Xvfb takes the first free display itself and names it once it accepts connections: two
+  # sessions started at once on one machine cannot both pick the same one. An X server resets
+  # when its last client leaves, and a client connecting meanwhile is refused: a desktop's
+  # server never does while its session lives.
+  Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$E2E_DIR/display" \
+    >"$E2E_DIR/xvfb.log" 2>&1 &
   E2E_PIDS+=($!)
-  export DISPLAY=":$n"
+  wait_for 10 test -s "$E2E_DIR/display" || fail "Xvfb did not start: $(cat "$E2E_DIR/xvfb.log")"
+  export DISPLAY=":$(cat "$E2E_DIR/display")"
   # A desktop has a session bus. Without one, libdbus (used by SDL and Qt) forks to start
   # one, and a child forked from a sanitized, many-threaded program can hang for ever.
   local bus
