@@ -199,6 +199,7 @@ SAMPLES=(Bass Snare Tom1 Tom2 FloorTom HiHat OHiHat Ride RideCup Crash China Spl
 # sample_seconds FILE: a sample file's length.
 sample_seconds() { "$AUDIOCHECK" length "$1"; }
 
+# kit_samples KITDIR: the kit's sample files that are there, in drum order.
 kit_samples() {
   local s
   for s in "${SAMPLES[@]}"; do [ -f "$1/$s.wav" ] && echo "$1/$s.wav"; done
@@ -248,8 +249,8 @@ press_and_record() {
   record_stop
 }
 
-# expect_drum KEY KITDIR SAMPLE [WHAT]: presses KEY and checks that it plays the whole of SAMPLE
-# of KITDIR (see check_heard).
+# expect_drum KEY KITDIR SAMPLE [WHAT]: presses KEY, records as long as SAMPLE lasts from the
+# sound's start, and checks that it was SAMPLE of KITDIR (see check_heard).
 RECORDINGS=0
 expect_drum() {
   RECORDINGS=$((RECORDINGS + 1))

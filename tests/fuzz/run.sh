@@ -83,7 +83,8 @@ echo "  new units:    $(final new_units_added), slowest input $(final slowest_un
 echo "  findings:     $((after - before)) new in $findings" \
     "($((slow_after - slow_before)) slow inputs saved, not failures)"
 if [[ $status -ne 0 || $after -ne $before ]]; then
-    echo "fuzz run FAILED (once fixed, keep the input in tests/fuzz/findings/); the end of $log:" >&2
+    echo "fuzz run FAILED (once it is fixed, keep the input in tests/fuzz/findings/);" \
+        "the end of $log:" >&2
     tail -n 60 "$log" >&2
     exit 1
 fi

@@ -1,7 +1,7 @@
 // Reads the demo kits back from disk, prints what each file measures, and checks that each
 // sounds like its instrument, that the kits differ, and that the end-to-end tests can tell
-// every sample from the others of its kit. It shares no code with the synthesizer
-// on purpose: it must catch the synthesizer's mistakes, not repeat them.
+// every sample from the others of its kit. It shares no code with the synthesizer on purpose:
+// it must catch the synthesizer's mistakes, not repeat them.
 //
 //   tamborel-kitcheck KITS-FOLDER
 #include "tools/dsp/Fft.h"
