@@ -1,20 +1,29 @@
 // Looks at what the program played: a raw recording (signed 16-bit little-endian mono, as
-// parec writes it) compared with the sample files that should be in it.
+// parec writes it) compared with the sample files that should be in it. Times are seconds
+// from the recording's start.
 //
 //   audiocheck identify REC RATE REF...     which reference the recording's sound is, by
-//                                           normalised cross-correlation of its onset
+//                                           normalised cross-correlation of its opening
+//   audiocheck expect REC RATE FROM LATEST EXPECTED REF...
+//                                           identify, then judge: EXPECTED (one of the REFs)
+//                                           must win with the score and lead of
+//                                           tools/dsp/Match.h, its onset no earlier than FROM
+//                                           and no later than LATEST; exits 1 when not
+//   audiocheck sounding REC RATE FROM       where the first sound at or after FROM begins, and
+//                                           how long the recording runs on from there; exits 1
+//                                           while there is none
+//   audiocheck quiet REC RATE SECONDS       exits 0 when the recording's last SECONDS are silent
 //   audiocheck follow REC RATE REF FROM TO  whether REF, aligned at its onset, still plays in
 //                                           the window FROM..TO seconds after that onset
 //   audiocheck level REC RATE               peak and RMS of the recording
 //   audiocheck length REF                   a sample file's length in seconds
-#include "tools/dsp/Fft.h"
+#include "tools/dsp/Match.h"
+#include "tools/dsp/Resample.h"
 
-#include <samplerate.h>
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -57,65 +66,7 @@ Signal readReference(const char* path, int rate)
             sum += frames[f * info.channels + c];
         mono[f] = sum / info.channels;
     }
-    if (info.samplerate != rate) {
-        const double ratio = double(rate) / info.samplerate;
-        std::vector<float> converted(static_cast<std::size_t>(mono.size() * ratio) + 16);
-        SRC_DATA data {};
-        data.data_in = mono.data();
-        data.input_frames = static_cast<long>(mono.size());
-        data.data_out = converted.data();
-        data.output_frames = static_cast<long>(converted.size());
-        data.src_ratio = ratio;
-        src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 1);
-        converted.resize(static_cast<std::size_t>(data.output_frames_gen));
-        mono.swap(converted);
-    }
-    return Signal(mono.begin(), mono.end());
-}
-
-struct Match {
-    double score = 0; // normalised correlation, 1 for a perfect copy
-    long lag = 0; // where in the recording the reference starts
-};
-
-// The best normalised cross-correlation of the reference's first `length` samples against
-// every position of the recording.
-Match bestMatch(const Signal& recording, const Signal& reference, std::size_t length)
-{
-    length = std::min(length, reference.size());
-    if (recording.size() < length || length == 0)
-        return {};
-    std::size_t n = 1;
-    while (n < recording.size() + length)
-        n <<= 1;
-    std::vector<std::complex<double>> a(n), b(n);
-    for (std::size_t i = 0; i < recording.size(); ++i)
-        a[i] = recording[i];
-    for (std::size_t i = 0; i < length; ++i)
-        b[i] = reference[i];
-    dsp::fft(a);
-    dsp::fft(b);
-    for (std::size_t i = 0; i < n; ++i)
-        a[i] *= std::conj(b[i]);
-    dsp::fft(a, true);
-
-    double refEnergy = 0;
-    for (std::size_t i = 0; i < length; ++i)
-        refEnergy += reference[i] * reference[i];
-    std::vector<double> cumulative(recording.size() + 1, 0.0);
-    for (std::size_t i = 0; i < recording.size(); ++i)
-        cumulative[i + 1] = cumulative[i] + recording[i] * recording[i];
-
-    Match best;
-    for (std::size_t lag = 0; lag + length <= recording.size(); ++lag) {
-        const double energy = cumulative[lag + length] - cumulative[lag];
-        if (energy <= 1e-9 || refEnergy <= 1e-12)
-            continue;
-        const double score = a[lag].real() / std::sqrt(energy * refEnergy);
-        if (score > best.score)
-            best = { score, static_cast<long>(lag) };
-    }
-    return best;
+    return dsp::resample(Signal(mono.begin(), mono.end()), info.samplerate, rate);
 }
 
 std::string baseName(const std::string& path)
@@ -123,36 +74,201 @@ std::string baseName(const std::string& path)
     return path.substr(path.find_last_of('/') + 1);
 }
 
-int identify(const Signal& recording, int rate, int count, char** references)
+// Every reference's opening matched against the recording, the winner and the runner-up.
+struct Identified {
+    std::vector<dsp::Match> matches;
+    int best = -1, second = -1;
+};
+
+Identified identify(const Signal& recording, int rate, int count, char** references)
 {
-    const auto window = static_cast<std::size_t>(0.4 * rate);
-    int bestIndex = -1;
-    Match best, second;
+    const auto opening = static_cast<std::size_t>(dsp::openingSeconds * rate);
+    const dsp::Matcher matcher(recording, opening);
+    Identified found;
     for (int i = 0; i < count; ++i) {
-        const Match m = bestMatch(recording, readReference(references[i], rate), window);
+        const dsp::Match m = matcher.best(readReference(references[i], rate), opening);
         std::printf("candidate %s score %.4f onset %.4f\n", baseName(references[i]).c_str(),
             m.score, double(m.lag) / rate);
-        if (m.score > best.score) {
-            second = best;
-            best = m;
-            bestIndex = i;
-        } else if (m.score > second.score) {
-            second = m;
+        found.matches.push_back(m);
+        if (found.best < 0 || m.score > found.matches[found.best].score) {
+            found.second = found.best;
+            found.best = i;
+        } else if (found.second < 0 || m.score > found.matches[found.second].score) {
+            found.second = i;
         }
     }
-    if (bestIndex < 0) {
+    if (found.best < 0 || found.matches[found.best].score <= 0) {
         std::printf("best none\n");
-        return 1;
+        found.best = -1;
+        return found;
     }
-    std::printf("best %s score %.4f second %.4f onset %.4f\n",
-        baseName(references[bestIndex]).c_str(), best.score, second.score, double(best.lag) / rate);
+    const dsp::Match& best = found.matches[found.best];
+    const double second = found.second < 0 ? 0 : found.matches[found.second].score;
+    std::printf("best %s score %.4f second %.4f onset %.4f runner-up %s\n",
+        baseName(references[found.best]).c_str(), best.score, second, double(best.lag) / rate,
+        found.second < 0 ? "none" : baseName(references[found.second]).c_str());
+    return found;
+}
+
+// Whether the whole sample came out whole, aligned at its onset: a drop-out in the output shows
+// as a stretch where the recording stops following the sample, silent or shifted. Describes the
+// first one and how far the sound after it has moved, or says the sample is intact.
+std::string continuity(const Signal& recording, const Signal& reference, long lag, int rate)
+{
+    const auto window = static_cast<std::size_t>(rate / 100);
+    auto energy = [&](std::size_t at) {
+        double e = 0;
+        for (std::size_t i = at; i < at + window; ++i)
+            e += reference[i] * reference[i];
+        return e;
+    };
+    // Correlation and level of the recording against the sample's window at `at`, the recording
+    // moved by `shift`.
+    auto follows = [&](std::size_t at, long shift, double& level) {
+        double dot = 0, rec = 0, ref = 0;
+        for (std::size_t i = at; i < at + window; ++i) {
+            const long r = lag + shift + static_cast<long>(i);
+            const double x = r >= 0 && r < static_cast<long>(recording.size())
+                ? recording[static_cast<std::size_t>(r)]
+                : 0.0;
+            dot += x * reference[i];
+            rec += x * x;
+            ref += reference[i] * reference[i];
+        }
+        level = std::sqrt(rec / ref);
+        return rec > 0 ? dot / std::sqrt(rec * ref) : 0.0;
+    };
+    double loudest = 0;
+    for (std::size_t at = 0; at + window <= reference.size(); at += window)
+        loudest = std::max(loudest, energy(at));
+    char text[200];
+    for (std::size_t at = 0; at + window <= reference.size(); at += window) {
+        double level = 0;
+        // The faint tail, 50 dB under the loudest, is left to the recording's 16-bit noise.
+        if (energy(at) < loudest * 1e-5 || follows(at, 0, level) >= 0.9)
+            continue;
+        if (lag + static_cast<long>(at + window) > static_cast<long>(recording.size())) {
+            std::snprintf(text, sizeof text, "recorded only %.3f s of it", double(at) / rate);
+            return text;
+        }
+        // Where the sound after the break went: the best shift within 100 ms.
+        long moved = 0;
+        double best = -1, unused = 0;
+        if (at + 2 * window <= reference.size())
+            for (long shift = -rate / 10; shift <= rate / 10; ++shift) {
+                const double c = follows(at + window, shift, unused);
+                if (c > best) {
+                    best = c;
+                    moved = shift;
+                }
+            }
+        std::snprintf(text, sizeof text,
+            "drop-out %.3f s into it (level %.2f of the sample's), the rest %.1f ms %s",
+            double(at) / rate, level, 1000.0 * std::abs(moved) / rate,
+            moved >= 0 ? "late" : "early: sound lost");
+        return text;
+    }
+    return "intact";
+}
+
+// The onset may lie this much before the press: the correlation aligns to a sample, and a
+// sample converter rings a little ahead of a sound.
+constexpr double earliestBeforePress = 0.002;
+
+// The expected sample must win by the score and lead identification asks, and start where the
+// key press can have started it.
+int expect(const Signal& recording, int rate, double from, double latest,
+    const std::string& expected, int count, char** references)
+{
+    int index = -1;
+    for (int i = 0; i < count; ++i)
+        if (references[i] == expected)
+            index = i;
+    if (index < 0) {
+        std::fprintf(stderr, "audiocheck: %s is not among the references\n", expected.c_str());
+        return 2;
+    }
+    const Identified found = identify(recording, rate, count, references);
+    const dsp::Match& match = found.matches[static_cast<std::size_t>(index)];
+    double rival = 0;
+    std::string rivalName = "none";
+    for (int i = 0; i < count; ++i)
+        if (i != index && found.matches[static_cast<std::size_t>(i)].score >= rival) {
+            rival = found.matches[static_cast<std::size_t>(i)].score;
+            rivalName = baseName(references[i]);
+        }
+    const double onset = double(match.lag) / rate;
+    const std::string name = baseName(expected);
+    std::printf(
+        "expected %s: score %.4f, lead %.4f over %s, onset %.4f, %.4f after the press; %s\n",
+        name.c_str(), match.score, match.score - rival, rivalName.c_str(), onset, onset - from,
+        continuity(recording, readReference(expected.c_str(), rate), match.lag, rate).c_str());
+
+    std::vector<std::string> faults;
+    char text[256];
+    if (found.best != index) {
+        std::snprintf(text, sizeof text, "heard %s, not %s",
+            found.best < 0 ? "nothing" : baseName(references[found.best]).c_str(), name.c_str());
+        faults.push_back(text);
+    }
+    if (match.score < dsp::identifyScore) {
+        std::snprintf(text, sizeof text, "%s matches only %.4f (at least %.2f)", name.c_str(),
+            match.score, dsp::identifyScore);
+        faults.push_back(text);
+    }
+    if (match.score - rival < dsp::identifyLead) {
+        std::snprintf(text, sizeof text, "%s leads %s by only %.4f (at least %.2f)", name.c_str(),
+            rivalName.c_str(), match.score - rival, dsp::identifyLead);
+        faults.push_back(text);
+    }
+    if (onset < from - earliestBeforePress) {
+        std::snprintf(text, sizeof text,
+            "%s starts at %.4f s, before the key was pressed at %.4f s", name.c_str(), onset, from);
+        faults.push_back(text);
+    }
+    if (onset > latest) {
+        std::snprintf(text, sizeof text,
+            "%s starts at %.4f s, %.4f s after the press: later than %.4f s", name.c_str(), onset,
+            onset - from, latest);
+        faults.push_back(text);
+    }
+    for (const std::string& fault : faults)
+        std::printf("fail: %s\n", fault.c_str());
+    return faults.empty() ? 0 : 1;
+}
+
+// Anything above this counts as sound: the null sink gives exact zeros when nothing plays,
+// and every demo sample decays into digital silence.
+constexpr double soundLevel = 0.001;
+
+int sounding(const Signal& recording, int rate, double from)
+{
+    for (auto i = static_cast<std::size_t>(std::max(0.0, from) * rate); i < recording.size(); ++i)
+        if (std::abs(recording[i]) >= soundLevel) {
+            std::printf(
+                "start %.4f held %.4f\n", double(i) / rate, double(recording.size() - i) / rate);
+            return 0;
+        }
+    std::printf("silent\n");
+    return 1;
+}
+
+int quiet(const Signal& recording, int rate, double seconds)
+{
+    const auto span = static_cast<std::size_t>(seconds * rate);
+    if (recording.size() < span)
+        return 1;
+    for (std::size_t i = recording.size() - span; i < recording.size(); ++i)
+        if (std::abs(recording[i]) >= soundLevel)
+            return 1;
     return 0;
 }
 
 int follow(const Signal& recording, int rate, const char* referencePath, double from, double to)
 {
     const Signal reference = readReference(referencePath, rate);
-    const Match onset = bestMatch(recording, reference, static_cast<std::size_t>(0.2 * rate));
+    const auto opening = static_cast<std::size_t>(0.2 * rate);
+    const dsp::Match onset = dsp::Matcher(recording, opening).best(reference, opening);
     const auto begin = static_cast<std::size_t>(from * rate),
                end = static_cast<std::size_t>(to * rate);
     double dot = 0, recEnergy = 0, refEnergy = 0;
@@ -198,14 +314,22 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc < 4) {
-        std::fprintf(stderr, "usage: audiocheck identify|follow|level REC RATE ...\n");
+        std::fprintf(
+            stderr, "usage: audiocheck identify|expect|sounding|quiet|follow|level REC RATE ...\n");
         return 2;
     }
     const std::string mode = argv[1];
     const Signal recording = readRecording(argv[2]);
     const int rate = std::atoi(argv[3]);
     if (mode == "identify" && argc >= 5)
-        return identify(recording, rate, argc - 4, argv + 4);
+        return identify(recording, rate, argc - 4, argv + 4).best < 0 ? 1 : 0;
+    if (mode == "expect" && argc >= 8)
+        return expect(
+            recording, rate, std::atof(argv[4]), std::atof(argv[5]), argv[6], argc - 7, argv + 7);
+    if (mode == "sounding" && argc == 5)
+        return sounding(recording, rate, std::atof(argv[4]));
+    if (mode == "quiet" && argc == 5)
+        return quiet(recording, rate, std::atof(argv[4]));
     if (mode == "follow" && argc == 7)
         return follow(recording, rate, argv[4], std::atof(argv[5]), std::atof(argv[6]));
     if (mode == "level")

@@ -37,13 +37,15 @@ wait_for() {
 }
 
 start_display() {
-  local n
-  for n in $(seq 50 99); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-  done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$E2E_DIR/xvfb.log" 2>&1 &
+  # Xvfb takes the first free display itself and names it once it accepts connections: two
+  # sessions started at once on one machine cannot both pick the same one. An X server resets
+  # when its last client leaves, and a client connecting meanwhile is refused: a desktop's
+  # server never does while its session lives.
+  Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$E2E_DIR/display" \
+    >"$E2E_DIR/xvfb.log" 2>&1 &
   E2E_PIDS+=($!)
-  export DISPLAY=":$n"
+  wait_for 10 test -s "$E2E_DIR/display" || fail "Xvfb did not start: $(cat "$E2E_DIR/xvfb.log")"
+  export DISPLAY=":$(cat "$E2E_DIR/display")"
   # A desktop has a session bus. Without one, libdbus (used by SDL and Qt) forks to start
   # one, and a child forked from a sanitized, many-threaded program can hang for ever.
   local bus
@@ -54,9 +56,13 @@ start_display() {
   if command -v openbox >/dev/null; then
     openbox --sm-disable >"$E2E_DIR/openbox.log" 2>&1 &
     E2E_PIDS+=($!)
-    sleep 0.5
+    wait_for 10 window_manager_running \
+      || fail "openbox did not start: $(cat "$E2E_DIR/openbox.log")"
   fi
 }
+
+# A window manager that has taken over the display says so on the root window.
+window_manager_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
 
 # start_sound: a sound server with one null sink, "cap", at 48 kHz, whose monitor is what we
 # record: PulseAudio, or PipeWire with WirePlumber and its PulseAudio server when E2E_SERVER is
@@ -128,8 +134,10 @@ start_playing() {
 
 focus_window() {
   xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"
-  sleep 0.2
+  wait_for 5 has_focus "$1" || fail "window $1 did not take the keyboard focus"
 }
+
+has_focus() { [ "$(xdotool getwindowfocus)" = "$1" ]; }
 
 # window_geometry WINDOW: sets WX WY WW WH, the window's inside on the screen, without the frame.
 window_geometry() {
@@ -143,19 +151,68 @@ window_geometry() {
 
 screenshot() { import -window root "$1"; }
 
+# record_start FILE: records what the sound server plays into FILE until record_stop; sets
+# RECORDING. Positions in a recording are told by its length, the recorder's own clock: the
+# null sink renders ahead of the wall clock, in bursts.
 record_start() {
+  RECORDING=$1
   parec -d cap.monitor --format=s16le --rate=48000 --channels=1 --latency-msec=20 >"$1" &
   RECORDER_PID=$!
   E2E_PIDS+=($RECORDER_PID)
   # The first recording of a fresh server takes a moment to start flowing: press nothing
   # before it does.
   wait_for 5 test -s "$1" || fail "the recorder delivers nothing"
-  sleep 0.3
+  local first
+  first=$(stat -c %s "$1")
+  wait_for 5 eval '[ "$(stat -c %s "$RECORDING")" -gt "$first" ]' || fail "the recorder stalled"
 }
 
 record_stop() {
   kill "$RECORDER_PID" 2>/dev/null || true
   wait "$RECORDER_PID" 2>/dev/null || true
+}
+
+# recorded_seconds: how much the running recording holds.
+recorded_seconds() {
+  awk -v bytes="$(stat -c %s "$RECORDING")" 'BEGIN { printf "%.4f", bytes / 96000 }'
+}
+
+# press KEY: presses the key while a recording runs, and notes where the press falls in it:
+# PRESSED_FROM just before xdotool ran (nothing the key starts can sound earlier) and
+# PRESSED_TO once it has sent the key.
+press() {
+  PRESSED_FROM=$(recorded_seconds)
+  xdotool key "$1"
+  PRESSED_TO=$(recorded_seconds)
+}
+
+# record_sound SECONDS [FROM]: waits until the recording holds SECONDS of a sound that began at
+# or after FROM (by default the last press). Returns 1 when none came in time.
+record_sound() {
+  local from=${2:-$PRESSED_FROM}
+  wait_for $((${1%.*} + 10)) sound_held "$1" "$from"
+}
+sound_held() {
+  "$AUDIOCHECK" sounding "$RECORDING" 48000 "$2" |
+    awk -v want="$1" '$1 == "start" && $4 >= want { ok = 1 } END { exit !ok }'
+}
+
+# record_until SECONDS: waits until the running recording holds that much.
+record_until() {
+  local target=$1
+  wait_for $((${1%.*} + 10)) eval 'at_least "$(recorded_seconds)" "$target"' \
+    || fail "the recorder stalled"
+}
+
+# record_past_press SECONDS: waits until the recording runs SECONDS past the last press.
+record_past_press() { record_until "$(awk "BEGIN { print $PRESSED_TO + $1 }")"; }
+
+# wait_until_quiet: records until the output has been silent for a moment, so that what was
+# ringing does not sound under the next recording.
+wait_until_quiet() {
+  record_start "$E2E_DIR/quiet.raw"
+  wait_for 20 "$AUDIOCHECK" quiet "$RECORDING" 48000 0.2 || fail "the output never went quiet"
+  record_stop
 }
 
 program_alive() { kill -0 "$PROGRAM_PID" 2>/dev/null; }
@@ -166,26 +223,78 @@ DEFAULT_KEYS=(q:Bass w:Bass e:Snare r:Snare t:Tom1 y:Tom1 g:Tom2 h:Tom2 b:FloorT
   period:China z:China comma:Splash a:Splash)
 SAMPLES=(Bass Snare Tom1 Tom2 FloorTom HiHat OHiHat Ride RideCup Crash China Splash)
 
-# identify RECORDING KITDIR: sets HEARD to the best-matching sample's name, SCORE to its
-# normalised correlation and MARGIN to its lead over the next best.
-identify() {
-  local refs=() s out
-  for s in "${SAMPLES[@]}"; do [ -f "$2/$s.wav" ] && refs+=("$2/$s.wav"); done
-  out=$("$AUDIOCHECK" identify "$1" 48000 "${refs[@]}" | grep '^best')
-  HEARD=$(awk '{sub(/\.wav$/, "", $2); print $2}' <<<"$out")
-  SCORE=$(awk '{print $4}' <<<"$out")
-  MARGIN=$(awk '{print $4 - $6}' <<<"$out")
+# sample_seconds FILE: a sample file's length.
+sample_seconds() { "$AUDIOCHECK" length "$1"; }
+
+# kit_samples KITDIR: the kit's sample files that are there, in drum order.
+kit_samples() {
+  local s
+  for s in "${SAMPLES[@]}"; do [ -f "$1/$s.wav" ] && echo "$1/$s.wav"; done
 }
 
-# press_and_record KEY SECONDS FILE: records while the key is pressed and its sound rings.
+# read_best OUTPUT: sets HEARD to the best-matching sample's name ("nothing" when none), SCORE
+# to its normalised correlation and MARGIN to its lead over the next best, from what
+# audiocheck printed.
+read_best() {
+  HEARD=$(awk '$1 == "best" { sub(/\.wav$/, "", $2); print $2 == "none" ? "nothing" : $2 }' \
+    <<<"$1")
+  SCORE=$(awk '$1 == "best" { print $4 }' <<<"$1")
+  MARGIN=$(awk '$1 == "best" { print $4 - $6 }' <<<"$1")
+}
+
+# identify RECORDING KITDIR: which sample of the kit the recording holds (see read_best).
+identify() { read_best "$("$AUDIOCHECK" identify "$1" 48000 $(kit_samples "$2"))"; }
+
+# How soon after its key press a sound must start. Measured in the recording from the press,
+# it covers X delivering the key, the program, the stream's buffer at the sound server and the
+# recorder's 20 ms fragments: about 50 ms when the machine is idle. The null sink renders in
+# bursts ahead of the wall clock, which moves a sound by up to a burst either way; and on a
+# machine shared with builds a key can wait for the X server. Generous for all that, and still
+# far under what a drummer would call late.
+ONSET_LIMIT=0.25
+
+# check_heard RECORDING KITDIR SAMPLE WHAT: the recording of the last press must hold SAMPLE of
+# KITDIR (a name such as Bass): it wins with the score and lead identification asks
+# (tools/dsp/Match.h) against every sample of the kit, and it starts after the press and within
+# ONSET_LIMIT of it. Sets HEARD, SCORE and MARGIN; fails with what was heard.
+check_heard() {
+  local out status=0 latest
+  latest=$(awk "BEGIN { print $PRESSED_TO + $ONSET_LIMIT }")
+  out=$("$AUDIOCHECK" expect "$1" 48000 "$PRESSED_FROM" "$latest" "$2/$3.wav" \
+    $(kit_samples "$2")) || status=$?
+  read_best "$out"
+  note "$4: $(grep '^expected' <<<"$out")"
+  [ "$status" -eq 0 ] || fail "$4: $(sed -n 's/^fail: //p' <<<"$out" | paste -sd ';' -)"
+}
+
+# press_and_record KEY SECONDS FILE: records while the key is pressed and SECONDS of the sound
+# it starts (the whole sample, for a test that tells which one it was).
 press_and_record() {
   record_start "$3"
-  xdotool key "$1"
-  sleep "$2"
+  press "$1"
+  record_sound "$2" || note "no sound of $2 s came after pressing $1"
   record_stop
 }
 
+# expect_drum KEY KITDIR SAMPLE [WHAT]: presses KEY, records as long as SAMPLE lasts from the
+# sound's start, and checks that it was SAMPLE of KITDIR (see check_heard).
+RECORDINGS=0
+expect_drum() {
+  RECORDINGS=$((RECORDINGS + 1))
+  local recording="$E2E_DIR/$RECORDINGS-$1.raw"
+  press_and_record "$1" "$(sample_seconds "$2/$3.wav")" "$recording"
+  check_heard "$recording" "$2" "$3" "${4:-key $1}"
+}
+
 at_least() { awk "BEGIN { exit !($1 >= $2) }"; }
+
+# seconds_since EPOCHREALTIME: the wall time gone since then.
+seconds_since() { awk -v then="$1" -v now="$EPOCHREALTIME" 'BEGIN { printf "%.3f", now - then }'; }
+
+# negative_wait SECONDS: how long a negative check (no second dialog, no extra report) waits
+# after the event it follows, which took SECONDS to come: three times that, and a second at
+# least. Another event of its kind would come about as soon as the first.
+negative_wait() { awk -v took="$1" 'BEGIN { t = 3 * took; print (t > 1 ? t : 1) }'; }
 
 # The visible top-level windows named exactly TITLE.
 windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true; }
@@ -211,9 +320,29 @@ find_main_window() {
 }
 
 # click_at X Y: a real mouse click at a point of the screen.
-click_at() {
-  xdotool mousemove --sync "$1" "$2" click 1
-  sleep 0.3
+click_at() { xdotool mousemove --sync "$1" "$2" click 1; }
+
+# The program's open popups, menus and drop-down lists: its visible override-redirect windows.
+popups() {
+  local w
+  for w in $(xdotool search --onlyvisible --pid "$PROGRAM_PID" 2>/dev/null); do
+    xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' && echo "$w"
+  done
+  return 0
+}
+popup_open() { [ -n "$(popups)" ]; }
+no_popup() { [ -z "$(popups)" ]; }
+
+# open_popup X Y: clicks a menu title or a drop-down list there and waits for what it opens.
+open_popup() {
+  click_at "$1" "$2"
+  wait_for 5 popup_open || fail "the click at $1,$2 opened nothing"
+}
+
+# choose_in_popup KEY...: types the keys into the open popup and waits for it to close.
+choose_in_popup() {
+  xdotool key "$@"
+  wait_for 5 no_popup || fail "the popup stayed open after $*"
 }
 
 # open_options_item N: opens the Options menu with its mnemonic and picks its N-th item.
@@ -239,11 +368,10 @@ save_and_close() {
 # open_main_item N: the same for the Main menu, opened with a click on its title.
 open_main_item() {
   window_geometry "$WINDOW"
-  click_at $((WX + 20)) $((WY + 9))
-  local i
-  for i in $(seq "$1"); do xdotool key Down; sleep 0.1; done
-  xdotool key Return
-  sleep 0.5
+  open_popup $((WX + 20)) $((WY + 9))
+  local keys=() i
+  for i in $(seq "$1"); do keys+=(Down); done
+  choose_in_popup "${keys[@]}" Return
 }
 
 # stop_sound: ends the sound server that start_sound started at once, as a crash would, and

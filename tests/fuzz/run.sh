@@ -5,7 +5,8 @@
 # top of the repo), builds the target and the seed writer only, writes the seeds when they are
 # missing or older than the writer, then runs libFuzzer on the corpus kept in the build folder.
 # Prints executions, coverage and corpus size; exits non-zero when the fuzzer found a crash, a
-# leak, a hang or a broken invariant (the input is saved under BUILD-FOLDER/tests/fuzz/findings).
+# leak, a hang or a broken invariant (the input is saved under BUILD-FOLDER/tests/fuzz/findings;
+# once the fault is fixed, keep it in tests/fuzz/findings, where CTest replays it).
 set -euo pipefail
 
 usage() {
@@ -43,9 +44,9 @@ if [[ ! -d $seeds || $here/tamborel_fuzz_seeds -nt $seeds ]]; then
     "$here/tamborel_fuzz_seeds" "$seeds"
 fi
 
-# Inputs kept from earlier findings are replayed with the seeds.
-inputs=("$corpus" "$seeds")
-[[ -d $root/tests/data/fuzz ]] && inputs+=("$root/tests/data/fuzz")
+# The run starts from the seeds and the findings kept in the source tree (tests/fuzz/findings);
+# new units go to the first folder, the build's own corpus.
+inputs=("$corpus" "$seeds" "$root/tests/fuzz/findings")
 
 # The target runs a second thread, so timeouts and leaks are libFuzzer's own checks;
 # no input of this path should take more than a few seconds even under the sanitizers.
@@ -82,7 +83,8 @@ echo "  new units:    $(final new_units_added), slowest input $(final slowest_un
 echo "  findings:     $((after - before)) new in $findings" \
     "($((slow_after - slow_before)) slow inputs saved, not failures)"
 if [[ $status -ne 0 || $after -ne $before ]]; then
-    echo "fuzz run FAILED; the end of $log:" >&2
+    echo "fuzz run FAILED (once it is fixed, keep the input in tests/fuzz/findings/);" \
+        "the end of $log:" >&2
     tail -n 60 "$log" >&2
     exit 1
 fi

@@ -23,6 +23,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -62,6 +63,36 @@ inline std::size_t openDescriptors()
 inline std::size_t threads()
 {
     return entriesIn("/proc/self/task");
+}
+
+inline std::string firstLine(const std::filesystem::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// Whether a thread of the program's own, other than the caller, is running. A thread that a
+// pool lets go runs on for a moment after the pool has stopped counting it, and stays in /proc
+// until it has ended, while a thread waiting for work sleeps. The program's own threads carry
+// its name, taken from the thread that made them; SDL and Qt name theirs.
+inline bool ownThreadRunning()
+{
+    const std::string name = firstLine("/proc/self/comm");
+    const std::string self = std::to_string(::gettid());
+    std::error_code error;
+    for (std::filesystem::directory_iterator it("/proc/self/task", error), end; !error && it != end;
+         it.increment(error)) {
+        if (it->path().filename() == self || firstLine(it->path() / "comm") != name)
+            continue;
+        // "pid (name) state ...": the state follows the name's closing bracket.
+        const std::string stat = firstLine(it->path() / "stat");
+        const auto bracket = stat.rfind(')');
+        if (bracket != std::string::npos && bracket + 2 < stat.size() && stat[bracket + 2] == 'R')
+            return true;
+    }
+    return false;
 }
 
 // A "Vm..." figure of /proc/self/status in KiB.

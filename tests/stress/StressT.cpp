@@ -224,8 +224,11 @@ TEST_F(KeyStress, AThousandPressesAtAHundredASecondLeaveNothingBehind)
     const fs::path errors
         = fs::temp_directory_path() / ("tamborel-stress-" + std::to_string(::getpid()) + ".stderr");
     StderrCapture capture(errors);
-    // Let the last warm-up thread that ended be gone from /proc too.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The pool has let its extra threads go; the last of them may still be ending, and /proc
+    // counts it until it has.
+    ASSERT_TRUE(
+        stress::spinUntil([] { return !stress::ownThreadRunning(); }, std::chrono::seconds(10)))
+        << "a thread of the program's own is still running after the warm-up";
     const std::size_t fdsBefore = stress::openDescriptors();
     const std::size_t threadsBefore = stress::threads();
     const std::size_t linesBefore = audio::Mixer::liveLineStates();

@@ -1,9 +1,12 @@
 // Reads the demo kits back from disk, prints what each file measures, and checks that each
-// sounds like its instrument and that the kits differ. It shares no code with the synthesizer
-// on purpose: it must catch the synthesizer's mistakes, not repeat them.
+// sounds like its instrument, that the kits differ, and that the end-to-end tests can tell
+// every sample from the others of its kit. It shares no code with the synthesizer on purpose:
+// it must catch the synthesizer's mistakes, not repeat them.
 //
 //   tamborel-kitcheck KITS-FOLDER
 #include "tools/dsp/Fft.h"
+#include "tools/dsp/Match.h"
+#include "tools/dsp/Resample.h"
 
 #include <sndfile.h>
 
@@ -416,6 +419,52 @@ std::string expectedFormat(const std::string& kit, const std::string& file)
     return drumFiles.count(file) ? "PCM16 1ch 44100" : "FLOAT 2ch 48000";
 }
 
+// Sounds under names (a kit's files, or one file's kits), as identification hears them: mono
+// at its rate.
+using Sounds = std::map<std::string, std::vector<double>>;
+
+struct Likeness {
+    std::string played, other;
+    double score = 0;
+};
+
+// Each sound played alone, with silence around it as in a recording, and every other sound
+// matched against it: the score identification would give that other sound. Closest first.
+std::vector<Likeness> likenesses(const Sounds& sounds)
+{
+    const auto opening = static_cast<std::size_t>(dsp::openingSeconds * dsp::matchRate);
+    std::vector<Likeness> all;
+    for (const auto& [played, sound] : sounds) {
+        std::vector<double> recording(opening, 0.0);
+        recording.insert(recording.end(), sound.begin(), sound.end());
+        recording.resize(recording.size() + opening, 0.0);
+        const dsp::Matcher matcher(recording, opening);
+        for (const auto& [other, reference] : sounds) {
+            if (other == played)
+                continue;
+            all.push_back({ played, other, matcher.best(reference, opening).score });
+        }
+    }
+    std::sort(all.begin(), all.end(),
+        [](const Likeness& a, const Likeness& b) { return a.score > b.score; });
+    return all;
+}
+
+// Prints the closest pair and checks that no pair comes closer than the limit.
+void checkApart(Checker& check, const std::string& what, const Sounds& sounds, double limit)
+{
+    const auto pairs = likenesses(sounds);
+    if (pairs.empty())
+        return;
+    std::printf("%s: closest pair: %s scores %.3f when %s plays (at most %.2f)\n", what.c_str(),
+        pairs.front().other.c_str(), pairs.front().score, pairs.front().played.c_str(), limit);
+    std::string alike;
+    for (const Likeness& p : pairs)
+        if (p.score > limit)
+            alike += fmt(" %.3f", p.score) + " for " + p.other + " when " + p.played + " plays;";
+    check(alike.empty(), what + ": every pair told apart, at most " + fmt("%.2f", limit) + alike);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -431,6 +480,7 @@ int main(int argc, char** argv)
         "custom/ exists and is empty");
 
     std::map<std::string, std::map<std::string, Measures>> all;
+    std::map<std::string, Sounds> heard; // by kit, then file
     std::printf("%-21s %-16s %6s %7s %7s %6s %5s %8s %6s %6s %6s %7s %6s %6s %5s %13s\n", "file",
         "format", "len s", "peak dB", "rms dB", "loud", "crest", "dc", "first", "tail", "ring s",
         "cent Hz", "hf", "atk hf", "corr", "pitch Hz");
@@ -449,6 +499,7 @@ int main(int argc, char** argv)
             }
             const Measures m = measure(a, file);
             all[kit][file] = m;
+            heard[kit][file] = dsp::resample(a.mono(), a.rate, dsp::matchRate);
             std::printf(
                 "%-21s %-16s %6.3f %7.2f %7.2f %6.1f %5.1f %8.1e %6.0e %6.0f %6.2f %7.0f %6.3f "
                 "%6.3f %5.2f %13s\n",
@@ -589,6 +640,18 @@ int main(int argc, char** argv)
                 ac["Crash.wav"].centroid));
     }
 
+    // Told apart by the end-to-end tests' measure: the played sample must lead the runner-up
+    // of its kit clearly, and a drum of one kit must not pass for another kit's.
+    for (const std::string& kit : kits)
+        if (heard[kit].size() == files.size())
+            checkApart(check, kit, heard[kit], dsp::kitLikenessLimit);
+    for (const std::string& file : files) {
+        Sounds kitsOf;
+        for (const std::string& kit : kits)
+            if (heard[kit].count(file))
+                kitsOf[kit] = heard[kit][file];
+        checkApart(check, file + " across the kits", kitsOf, dsp::otherKitLimit);
+    }
     std::printf("%d passed, %d failed\n", check.passed, check.failed);
     return check.failed == 0 ? 0 : 1;
 }
