@@ -26,8 +26,10 @@ inline constexpr int sdlBufferFrames = 256;
 // duration or more is a close call; a close call or an underrun climbs at once. A step holds
 // while the worst stall stays under holds of its duration; the stream steps down only when the
 // output has been silent for silenceBeforeStepDown, the step has been watched for latencyWindow
-// and the worst stall of that window would have fitted in the step below.
-inline constexpr auto latencyWindow = std::chrono::seconds(5);
+// and the worst stall of that window would have fitted in the step below. Here the worst
+// stalls came every ten to twenty seconds: with a window of 5 s a stream stepped down between
+// them, and the next one was heard.
+inline constexpr auto latencyWindow = std::chrono::seconds(20);
 inline constexpr auto silenceBeforeStepDown = std::chrono::seconds(1);
 
 // PipeWire's quantum. Drummers ask for 64 to 128 frames. The stall is how long after the
@@ -40,14 +42,15 @@ inline constexpr double pipeWireCloseCall = 0.75;
 inline constexpr double pipeWireHolds = 0.5;
 
 // PulseAudio's target latency: the server's buffer and ours together. The stall is how much
-// more than its least a request asked for. SDL's PulseAudio driver left holes of silence at a
+// more than its least a request asked for; the server often asks for one least more without
+// being late, a quarter of the target. SDL's PulseAudio driver left holes of silence at a
 // fixed 256 frames on a busy machine and none at 20 ms; here underflows came when a request
-// was 0.75 of the target late, so a request half the target late is a close call.
+// was half the target late, so that is a close call, and a step holds under a quarter.
 inline constexpr std::array<int, 8> pulseLatencySteps { 256, 384, 512, 768, 1024, 1536, 2048,
     3072 };
 inline constexpr std::size_t pulseFirstStep = 4;
 inline constexpr double pulseCloseCall = 0.5;
-inline constexpr double pulseHolds = 0.35;
+inline constexpr double pulseHolds = 0.25;
 // Requests not judged after a new buffer is asked for: they come in a rush while it fills.
 inline constexpr int pulseRequestsBeforeWatching = 16;
 
