@@ -177,7 +177,8 @@ int main(int argc, char** argv)
 
     Main window;
     const double period = 1000.0 * device.bufferFrames / device.sampleRate;
-    std::printf("== Key to sound (SDL driver \"%s\", %d Hz, %d-frame period = %.2f ms)\n",
+    std::printf("== Key event to first frame out of the mixer, inside the program (driver \"%s\", "
+                "%d Hz, %d-frame blocks = %.2f ms; the server's buffer comes on top)\n",
         device.driver.c_str(), device.sampleRate, device.bufferFrames, period);
     std::printf("%-48s %6s %10s %10s %10s\n", "", "presses", "median", "p99", "max");
 
