@@ -1,11 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <array>
 
 // The one process-wide set of key bindings and the current kit. Plain fields, read and
 // assigned in place by both windows on the event thread; every run starts from these values.
 struct DrumKeys {
     DrumKeys() = delete;
+
+    // What every run starts with: the kit, and the 24 keys in drum order, each drum's first key
+    // before its second. The configuration window's Reset puts its lists back to these keys.
+    static constexpr const char* defaultKit = "acoustic";
+    static constexpr std::array<const char*, 24> defaultKeys { "Q", "W", "E", "R", "T", "Y", "G",
+        "H", "B", "N", "P", "X", "I", "C", "L", "M", "K", "J", "O", "U", ".", "Z", ",", "A" };
 
     static QString drumFolder;
 

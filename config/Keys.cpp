@@ -25,7 +25,7 @@ namespace {
 
 using toolkit::named;
 
-const QString defaultKit = QStringLiteral("acoustic");
+const QString defaultKit = QString::fromLatin1(DrumKeys::defaultKit);
 const QString customKit = QStringLiteral("custom");
 
 const QStringList& kitItems()
@@ -223,30 +223,30 @@ void Keys::initComponents()
 std::array<Keys::KeyRow, 24> Keys::keyRows() const
 {
     return { {
-        { bassDrumKey1, &DrumKeys::bassDrumKey1v, "Q" },
-        { bassDrumKey2, &DrumKeys::bassDrumKey2v, "W" },
-        { snareDrumKey1, &DrumKeys::snareDrumKey1v, "E" },
-        { snareDrumKey2, &DrumKeys::snareDrumKey2v, "R" },
-        { highTomKey1, &DrumKeys::highTomKey1v, "T" },
-        { highTomKey2, &DrumKeys::highTomKey2v, "Y" },
-        { mediumTomKey1, &DrumKeys::mediumTomKey1v, "G" },
-        { mediumTomKey2, &DrumKeys::mediumTomKey2v, "H" },
-        { floorTomKey1, &DrumKeys::floorTomKey1v, "B" },
-        { floorTomKey2, &DrumKeys::floorTomKey2v, "N" },
-        { closedHiHatKey1, &DrumKeys::closedHiHatKey1v, "P" },
-        { closedHiHatKey2, &DrumKeys::closedHiHatKey2v, "X" },
-        { openHiHatKey1, &DrumKeys::openHiHatKey1v, "I" },
-        { openHiHatKey2, &DrumKeys::openHiHatKey2v, "C" },
-        { rideKey1, &DrumKeys::rideKey1v, "L" },
-        { rideKey2, &DrumKeys::rideKey2v, "M" },
-        { rideCupKey1, &DrumKeys::rideCupKey1v, "K" },
-        { rideCupKey2, &DrumKeys::rideCupKey2v, "J" },
-        { crashKey1, &DrumKeys::crashKey1v, "O" },
-        { crashKey2, &DrumKeys::crashKey2v, "U" },
-        { chinaKey1, &DrumKeys::chinaKey1v, "." },
-        { chinaKey2, &DrumKeys::chinaKey2v, "Z" },
-        { splashKey1, &DrumKeys::splashKey1v, "," },
-        { splashKey2, &DrumKeys::splashKey2v, "A" },
+        { bassDrumKey1, &DrumKeys::bassDrumKey1v, DrumKeys::defaultKeys[0] },
+        { bassDrumKey2, &DrumKeys::bassDrumKey2v, DrumKeys::defaultKeys[1] },
+        { snareDrumKey1, &DrumKeys::snareDrumKey1v, DrumKeys::defaultKeys[2] },
+        { snareDrumKey2, &DrumKeys::snareDrumKey2v, DrumKeys::defaultKeys[3] },
+        { highTomKey1, &DrumKeys::highTomKey1v, DrumKeys::defaultKeys[4] },
+        { highTomKey2, &DrumKeys::highTomKey2v, DrumKeys::defaultKeys[5] },
+        { mediumTomKey1, &DrumKeys::mediumTomKey1v, DrumKeys::defaultKeys[6] },
+        { mediumTomKey2, &DrumKeys::mediumTomKey2v, DrumKeys::defaultKeys[7] },
+        { floorTomKey1, &DrumKeys::floorTomKey1v, DrumKeys::defaultKeys[8] },
+        { floorTomKey2, &DrumKeys::floorTomKey2v, DrumKeys::defaultKeys[9] },
+        { closedHiHatKey1, &DrumKeys::closedHiHatKey1v, DrumKeys::defaultKeys[10] },
+        { closedHiHatKey2, &DrumKeys::closedHiHatKey2v, DrumKeys::defaultKeys[11] },
+        { openHiHatKey1, &DrumKeys::openHiHatKey1v, DrumKeys::defaultKeys[12] },
+        { openHiHatKey2, &DrumKeys::openHiHatKey2v, DrumKeys::defaultKeys[13] },
+        { rideKey1, &DrumKeys::rideKey1v, DrumKeys::defaultKeys[14] },
+        { rideKey2, &DrumKeys::rideKey2v, DrumKeys::defaultKeys[15] },
+        { rideCupKey1, &DrumKeys::rideCupKey1v, DrumKeys::defaultKeys[16] },
+        { rideCupKey2, &DrumKeys::rideCupKey2v, DrumKeys::defaultKeys[17] },
+        { crashKey1, &DrumKeys::crashKey1v, DrumKeys::defaultKeys[18] },
+        { crashKey2, &DrumKeys::crashKey2v, DrumKeys::defaultKeys[19] },
+        { chinaKey1, &DrumKeys::chinaKey1v, DrumKeys::defaultKeys[20] },
+        { chinaKey2, &DrumKeys::chinaKey2v, DrumKeys::defaultKeys[21] },
+        { splashKey1, &DrumKeys::splashKey1v, DrumKeys::defaultKeys[22] },
+        { splashKey2, &DrumKeys::splashKey2v, DrumKeys::defaultKeys[23] },
     } };
 }
 
