@@ -62,6 +62,15 @@ namespace audio {
 // source yet. Returns whether any of it is sound. Real-time.
 bool renderOrSilence(RenderSource* source, float* out, std::uint32_t frames) noexcept;
 
+// Makes an Output and opens it: nullptr, with the reason in failure, when it cannot open.
+template <typename Output> std::unique_ptr<OutputStream> openedOrNull(std::string& failure)
+{
+    auto output = std::make_unique<Output>();
+    if (!output->open(failure))
+        return nullptr;
+    return output;
+}
+
 // How long frames frames last at rate, in milliseconds, for what a stream tells.
 inline double framesToMs(int frames, int rate)
 {

@@ -344,10 +344,7 @@ bool PipeWireOutput::open(std::string& failure)
 
 std::unique_ptr<OutputStream> openPipeWireOutput(std::string& failure)
 {
-    auto output = std::make_unique<PipeWireOutput>();
-    if (!output->open(failure))
-        return nullptr;
-    return output;
+    return openedOrNull<PipeWireOutput>(failure);
 }
 
 } // namespace audio

@@ -357,10 +357,7 @@ bool PulseOutput::open(std::string& failure)
 
 std::unique_ptr<OutputStream> openPulseAudioOutput(std::string& failure)
 {
-    auto output = std::make_unique<PulseOutput>();
-    if (!output->open(failure))
-        return nullptr;
-    return output;
+    return openedOrNull<PulseOutput>(failure);
 }
 
 } // namespace audio

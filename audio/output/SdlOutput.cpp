@@ -91,10 +91,7 @@ bool SdlOutput::open(std::string& failure)
 
 std::unique_ptr<OutputStream> openSdlOutput(std::string& failure)
 {
-    auto output = std::make_unique<SdlOutput>();
-    if (!output->open(failure))
-        return nullptr;
-    return output;
+    return openedOrNull<SdlOutput>(failure);
 }
 
 } // namespace audio

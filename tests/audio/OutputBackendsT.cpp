@@ -235,6 +235,17 @@ namespace {
 // A stream on a real server, fed by a test source.
 class ServerBackendT : public ::testing::Test {
 protected:
+    // Opens a stream with the back-end and starts it on the source (which must outlive it).
+    static std::unique_ptr<OutputStream> openOn(
+        std::unique_ptr<OutputStream> (*open)(std::string&), TestSource& source)
+    {
+        std::string failure;
+        auto stream = open(failure);
+        EXPECT_NE(stream, nullptr) << failure;
+        if (stream)
+            stream->start(source);
+        return stream;
+    }
     void expectItPlays(OutputStream& stream, TestSource& source)
     {
         const std::uint64_t second = static_cast<std::uint64_t>(stream.sampleRate());
@@ -260,10 +271,8 @@ TEST_F(ServerBackendT, PipeWireRendersOnTheRealTimeThreadAtTheQuantumItAsksFor)
     audio_test::PipeWireServer server;
     ASSERT_TRUE(server.started()) << server.failure();
     TestSource source; // outlives the stream that calls it
-    std::string failure;
-    auto stream = openPipeWireOutput(failure);
-    ASSERT_NE(stream, nullptr) << failure;
-    stream->start(source);
+    auto stream = openOn(openPipeWireOutput, source);
+    ASSERT_NE(stream, nullptr);
     expectItPlays(*stream, source);
     EXPECT_TRUE(source.realtime.load()) << "called from PipeWire's real-time data thread";
     const OutputInfo info = stream->info();
@@ -288,12 +297,10 @@ TEST_F(ServerBackendT, PipeWireCountsAStalledBlockAndAsksForABiggerQuantum)
     audio_test::PipeWireServer server;
     ASSERT_TRUE(server.started()) << server.failure();
     TestSource source; // outlives the stream that calls it
-    std::string failure;
-    auto stream = openPipeWireOutput(failure);
-    ASSERT_NE(stream, nullptr) << failure;
     source.stallOn = 200;
     source.stallFor = 40ms;
-    stream->start(source);
+    auto stream = openOn(openPipeWireOutput, source);
+    ASSERT_NE(stream, nullptr);
     ASSERT_TRUE(eventually([&] { return stream->info().serverUnderruns > 0; }))
         << "a 40 ms stall misses cycles of every quantum";
     const int first = config::pipeWireQuantumSteps[config::pipeWireFirstStep];
@@ -312,10 +319,8 @@ TEST_F(ServerBackendT, PipeWireNoticesTheServerGoingAway)
     audio_test::PipeWireServer server;
     ASSERT_TRUE(server.started()) << server.failure();
     TestSource source; // outlives the stream that calls it
-    std::string failure;
-    auto stream = openPipeWireOutput(failure);
-    ASSERT_NE(stream, nullptr) << failure;
-    stream->start(source);
+    auto stream = openOn(openPipeWireOutput, source);
+    ASSERT_NE(stream, nullptr);
     expectItPlays(*stream, source);
     server.kill();
     EXPECT_TRUE(eventually([&] { return stream->lost(); }));
@@ -339,12 +344,10 @@ TEST_F(ServerBackendT, PulseAudioPlaysAtTheSinksRateAndRaisesItsTargetOnUnderflo
     audio_test::PulseAudioServer server;
     ASSERT_TRUE(server.started()) << server.failure();
     TestSource source; // outlives the stream that calls it
-    std::string failure;
-    auto stream = openPulseAudioOutput(failure);
-    ASSERT_NE(stream, nullptr) << failure;
     source.stallOn = 300;
     source.stallFor = 100ms;
-    stream->start(source);
+    auto stream = openOn(openPulseAudioOutput, source);
+    ASSERT_NE(stream, nullptr);
     expectItPlays(*stream, source);
     EXPECT_EQ(stream->info().driver, "pulseaudio");
     EXPECT_EQ(stream->sampleRate(), 48000);
@@ -364,10 +367,8 @@ TEST_F(ServerBackendT, PulseAudioNoticesTheServerGoingAway)
     audio_test::PulseAudioServer server;
     ASSERT_TRUE(server.started()) << server.failure();
     TestSource source; // outlives the stream that calls it
-    std::string failure;
-    auto stream = openPulseAudioOutput(failure);
-    ASSERT_NE(stream, nullptr) << failure;
-    stream->start(source);
+    auto stream = openOn(openPulseAudioOutput, source);
+    ASSERT_NE(stream, nullptr);
     expectItPlays(*stream, source);
     server.kill();
     EXPECT_TRUE(eventually([&] { return stream->lost(); }));
