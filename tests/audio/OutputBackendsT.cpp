@@ -253,6 +253,19 @@ protected:
             << "a second of sound was asked for";
         EXPECT_FALSE(stream.lost());
     }
+    // A stream playing on the server notices when the server is killed, and closes safely.
+    void expectALossNoticed(
+        audio_test::SoundServer& server, std::unique_ptr<OutputStream> (*open)(std::string&))
+    {
+        ASSERT_TRUE(server.started()) << server.failure();
+        TestSource source;
+        auto stream = openOn(open, source);
+        ASSERT_NE(stream, nullptr);
+        expectItPlays(*stream, source);
+        server.kill();
+        EXPECT_TRUE(eventually([&] { return stream->lost(); }));
+        stream.reset();
+    }
     testing_support::LogCapture log_;
 };
 
@@ -317,14 +330,7 @@ TEST_F(ServerBackendT, PipeWireCountsAStalledBlockAndAsksForABiggerQuantum)
 TEST_F(ServerBackendT, PipeWireNoticesTheServerGoingAway)
 {
     audio_test::PipeWireServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
-    TestSource source; // outlives the stream that calls it
-    auto stream = openOn(openPipeWireOutput, source);
-    ASSERT_NE(stream, nullptr);
-    expectItPlays(*stream, source);
-    server.kill();
-    EXPECT_TRUE(eventually([&] { return stream->lost(); }));
-    stream.reset(); // closing a stream whose server is gone is safe
+    expectALossNoticed(server, openPipeWireOutput);
 }
 
 TEST_F(ServerBackendT, PipeWireWithoutAServerFailsAtOnceWithAReason)
@@ -365,13 +371,7 @@ TEST_F(ServerBackendT, PulseAudioPlaysAtTheSinksRateAndRaisesItsTargetOnUnderflo
 TEST_F(ServerBackendT, PulseAudioNoticesTheServerGoingAway)
 {
     audio_test::PulseAudioServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
-    TestSource source; // outlives the stream that calls it
-    auto stream = openOn(openPulseAudioOutput, source);
-    ASSERT_NE(stream, nullptr);
-    expectItPlays(*stream, source);
-    server.kill();
-    EXPECT_TRUE(eventually([&] { return stream->lost(); }));
+    expectALossNoticed(server, openPulseAudioOutput);
 }
 
 namespace {
