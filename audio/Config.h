@@ -25,32 +25,41 @@ inline constexpr int sdlBufferFrames = 256;
 // stall: how late it was served, beyond its normal pace. A stall of closeCall of the step's
 // duration or more is a close call; a close call or an underrun climbs at once. A step holds
 // while the worst stall stays under holds of its duration; the stream steps down only when the
-// output has been silent for silenceBeforeStepDown, the step has been watched for latencyWindow
-// and the worst stall of that window would have fitted in the step below. Here the worst
-// stalls came every ten to twenty seconds: with a window of 5 s a stream stepped down between
-// them, and the next one was heard.
+// output has been silent for silenceBeforeStepDown and the step has been watched for
+// latencyWindow, and then to the smallest step the worst stall of that window would have
+// fitted. Here the worst stalls came every ten to twenty seconds: with a window of 5 s a
+// stream stepped down between them, and the next one was heard.
 inline constexpr auto latencyWindow = std::chrono::seconds(20);
 inline constexpr auto silenceBeforeStepDown = std::chrono::seconds(1);
 
 // PipeWire's quantum. Drummers ask for 64 to 128 frames. The stall is how long after the
-// cycle began our block was ready. On the virtual machines here the data thread woke up to 5 ms
-// late now and then: at 256 frames the sound had a hole every ten seconds or so, at 512 none, so
-// the stream begins at 512 and a quieter machine soon steps down.
-inline constexpr std::array<int, 4> pipeWireQuantumSteps { 128, 256, 512, 1024 };
-inline constexpr std::size_t pipeWireFirstStep = 2;
+// cycle began our block was ready. On the virtual machines here a real-time thread woke up to
+// 10 ms late now and then on an idle machine, so the stream begins at 1024 frames, which held
+// there, and steps down as far as the machine's own stalls allow once it has watched them for
+// a window. 2048 frames is PipeWire's largest quantum unless configured otherwise.
+inline constexpr std::array<int, 5> pipeWireQuantumSteps { 128, 256, 512, 1024, 2048 };
+inline constexpr std::size_t pipeWireFirstStep = 3;
 inline constexpr double pipeWireCloseCall = 0.75;
 inline constexpr double pipeWireHolds = 0.5;
+// Each cycle's lateness is measured to the microsecond: a step down may go as far as it fits.
+inline constexpr bool pipeWireDownAsFarAsFits = true;
 
 // PulseAudio's target latency: the server's buffer and ours together. The stall is how much
 // more than its least a request asked for; the server often asks for one least more without
 // being late, a quarter of the target. SDL's PulseAudio driver left holes of silence at a
 // fixed 256 frames on a busy machine and none at 20 ms; here underflows came when a request
-// was half the target late, so that is a close call, and a step holds under a quarter.
+// was half the target late, so that is a close call, and a step holds under a quarter. On an
+// idle virtual machine here 21 ms still underflowed now and then and 43 ms held, so the
+// stream begins there.
 inline constexpr std::array<int, 8> pulseLatencySteps { 256, 384, 512, 768, 1024, 1536, 2048,
     3072 };
-inline constexpr std::size_t pulseFirstStep = 4;
+inline constexpr std::size_t pulseFirstStep = 6;
 inline constexpr double pulseCloseCall = 0.5;
 inline constexpr double pulseHolds = 0.25;
+// A late request shows only once it is a whole server block late: on an idle machine here the
+// worst stall read 0 at 43 ms, and 5 ms underflowed as soon as the machine got busy. One step
+// a window.
+inline constexpr bool pulseDownAsFarAsFits = false;
 // Requests not judged after a new buffer is asked for: they come in a rush while it fills.
 inline constexpr int pulseRequestsBeforeWatching = 16;
 

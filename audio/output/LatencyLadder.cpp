@@ -8,8 +8,8 @@
 
 namespace audio {
 
-LatencyLadder::Rules LatencyLadder::Rules::fromConfig(
-    std::span<const int> steps, std::size_t start, int rate, double closeCall, double holds)
+LatencyLadder::Rules LatencyLadder::Rules::fromConfig(std::span<const int> steps, std::size_t start,
+    int rate, double closeCall, double holds, bool downAsFarAsFits)
 {
     Rules rules;
     rules.steps.assign(steps.begin(), steps.end());
@@ -19,12 +19,14 @@ LatencyLadder::Rules LatencyLadder::Rules::fromConfig(
     rules.holds = holds;
     rules.windowNs = std::chrono::nanoseconds(config::latencyWindow).count();
     rules.silenceNs = std::chrono::nanoseconds(config::silenceBeforeStepDown).count();
+    rules.downAsFarAsFits = downAsFarAsFits;
     return rules;
 }
 
 LatencyLadder::LatencyLadder(Rules rules, std::int64_t nowNs)
     : rules_(std::move(rules))
     , step_(std::min(rules_.start, rules_.steps.size() - 1))
+    , held_(step_)
     , changedNs_(nowNs)
 {
     assert(!rules_.steps.empty());
@@ -63,7 +65,7 @@ LatencyLadder::Change LatencyLadder::tick(
             return Change::None;
         floor_ = std::max(floor_, step_ + 1);
         const std::int64_t worst = worstStallNs();
-        std::size_t next = floor_;
+        std::size_t next = std::max(floor_, held_);
         while (next < top && !fits(next, worst))
             ++next;
         step_ = next;
@@ -71,13 +73,21 @@ LatencyLadder::Change LatencyLadder::tick(
         return Change::Up;
     }
 
-    // Down one step, when the output has been silent a while, this step has been watched for a
-    // whole window, and the worst of that window would have fitted in the step below.
-    if (step_ > floor_ && nowNs - lastSoundNs >= rules_.silenceNs
-        && nowNs - changedNs_ >= rules_.windowNs && fits(step_ - 1, worstStallNs())) {
-        --step_;
-        changedNs_ = nowNs;
-        return Change::Down;
+    const bool watched = nowNs - changedNs_ >= rules_.windowNs;
+    if (watched)
+        held_ = step_;
+    // Down, when the output has been silent a while and this step has been watched for a whole
+    // window: to the smallest step not yet failed that the window's worst would have fitted.
+    if (step_ > floor_ && watched && nowNs - lastSoundNs >= rules_.silenceNs) {
+        const std::int64_t worst = worstStallNs();
+        std::size_t lower = rules_.downAsFarAsFits ? floor_ : step_ - 1;
+        while (lower < step_ && !fits(lower, worst))
+            ++lower;
+        if (lower < step_) {
+            step_ = lower;
+            changedNs_ = nowNs;
+            return Change::Down;
+        }
     }
     return Change::None;
 }

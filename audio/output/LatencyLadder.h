@@ -12,11 +12,12 @@ namespace audio {
 // and each moment's worst stall (how late the stream was served, beyond its normal pace).
 //
 // It climbs at once on an underrun or a close call, to the smallest step that leaves room for
-// the worst stall seen lately, and never comes back to the step that failed. It steps down only
-// while the output is silent, so that a step which does not hold fails where no one hears it,
-// and only when the worst stall over a long window would have fitted in the lower step. So it
-// starts on a step that holds on a busy machine, and a quiet machine soon plays on a smaller
-// one: a climb is heard once, trials never.
+// the worst stall seen lately, and at least back to the last step that held a whole window;
+// it never comes back to a step that failed. It steps down only while the output is silent,
+// so that a step which does not hold fails where no one hears it, and only as far as the worst
+// stall over a long window would have fitted. So it starts on a step that holds on a busy
+// machine, a quiet machine soon plays on a small one, and a step down that fails after all is
+// heard once, then the last step that held plays again.
 class LatencyLadder {
 public:
     struct Rules {
@@ -29,10 +30,13 @@ public:
         double holds = 0.5;
         std::int64_t windowNs = 0; // the history a step down looks at, and waits for
         std::int64_t silenceNs = 0; // silent output wanted before a step down
+        // Down as far as the window's worst stall fits at once, or one step a window: for a
+        // stall measure too coarse to vouch for a step far below.
+        bool downAsFarAsFits = true;
 
         // With the window and the silence the audio service uses.
         static Rules fromConfig(std::span<const int> steps, std::size_t start, int rate,
-            double closeCall, double holds);
+            double closeCall, double holds, bool downAsFarAsFits);
     };
     enum class Change { None, Up, Down };
 
@@ -55,6 +59,7 @@ private:
     Rules rules_;
     std::size_t step_;
     std::size_t floor_ = 0; // the smallest step not yet failed
+    std::size_t held_; // the last step that held a whole window
     std::uint64_t underruns_ = 0;
     std::int64_t changedNs_;
     struct Moment {

@@ -61,9 +61,9 @@ std::uint32_t fillPipeWireBuffer(RenderSource* source, float* data, std::uint32_
 class PipeWireOutput final : public OutputStream {
 public:
     PipeWireOutput()
-        : ladder_(
-            LatencyLadder::Rules::fromConfig(config::pipeWireQuantumSteps,
-                config::pipeWireFirstStep, rate_, config::pipeWireCloseCall, config::pipeWireHolds),
+        : ladder_(LatencyLadder::Rules::fromConfig(config::pipeWireQuantumSteps,
+                      config::pipeWireFirstStep, rate_, config::pipeWireCloseCall,
+                      config::pipeWireHolds, config::pipeWireDownAsFarAsFits),
             monotonicNs())
     {
     }
@@ -85,6 +85,7 @@ private:
 
     void process() noexcept;
     void choose();
+    void reportForeignQuantum();
     bool waitUntilStreaming(std::string& failure);
 
     int rate_ = config::preferredDeviceRate;
@@ -112,6 +113,9 @@ private:
     LatencyLadder ladder_;
     std::atomic<int> target_ { ladder_.current() };
     std::atomic<std::int64_t> worstStallNs_ { 0 };
+    // The thread loop's own: the graph's quantum at the last look, and the last one reported.
+    std::uint32_t seenQuantum_ = 0;
+    std::uint32_t reportedQuantum_ = 0;
 };
 
 PipeWireOutput::~PipeWireOutput()
@@ -211,6 +215,7 @@ void PipeWireOutput::choose()
     const LatencyLadder::Change change
         = ladder_.tick(underruns, watch_.takeWorstStall(), watch_.lastSoundNs(), monotonicNs());
     worstStallNs_.store(ladder_.worstStallNs(), std::memory_order_relaxed);
+    reportForeignQuantum();
     if (change == LatencyLadder::Change::None)
         return;
     const int now = ladder_.current();
@@ -226,6 +231,31 @@ void PipeWireOutput::choose()
         change == LatencyLadder::Change::Up ? "it did not hold" : "a smaller one will",
         static_cast<double>(ladder_.worstStallNs()) / 1e6,
         static_cast<unsigned long long>(underruns));
+}
+
+void PipeWireOutput::reportForeignQuantum()
+{
+    // The graph runs at the smallest quantum any of its clients asks for: ours cannot be larger
+    // than another's, and a smaller one is not ours to refuse. Said once for each quantum that
+    // stays a whole tick, so that the moment before the graph follows a climb is not taken
+    // for it.
+    const std::uint32_t quantum = quantum_.load(std::memory_order_relaxed);
+    const bool steady = quantum == seenQuantum_;
+    seenQuantum_ = quantum;
+    const int target = target_.load(std::memory_order_relaxed);
+    if (!steady || quantum == 0)
+        return;
+    if (quantum >= static_cast<std::uint32_t>(target)) {
+        reportedQuantum_ = 0;
+        return;
+    }
+    if (quantum == reportedQuantum_)
+        return;
+    reportedQuantum_ = quantum;
+    qCInfo(lcAudio,
+        "PipeWire: the graph runs at %u frames (%.1f ms), less than the %d asked for: another "
+        "client sets its pace",
+        quantum, framesToMs(static_cast<int>(quantum), rate_), target);
 }
 
 OutputInfo PipeWireOutput::info() const

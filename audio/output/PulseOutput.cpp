@@ -331,8 +331,9 @@ bool PulseOutput::open(std::string& failure)
     pa_stream_set_write_callback(stream_, onWrite, this);
     pa_stream_set_underflow_callback(stream_, onUnderflow, this);
     pa_stream_set_buffer_attr_callback(stream_, onBufferChanged, this);
-    ladder_.emplace(LatencyLadder::Rules::fromConfig(config::pulseLatencySteps,
-                        config::pulseFirstStep, rate_, config::pulseCloseCall, config::pulseHolds),
+    ladder_.emplace(
+        LatencyLadder::Rules::fromConfig(config::pulseLatencySteps, config::pulseFirstStep, rate_,
+            config::pulseCloseCall, config::pulseHolds, config::pulseDownAsFarAsFits),
         monotonicNs());
     target_.store(ladder_->current(), std::memory_order_relaxed);
     const pa_buffer_attr attr = bufferFor(ladder_->current());

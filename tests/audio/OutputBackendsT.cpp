@@ -74,7 +74,7 @@ constexpr std::int64_t ms = 1'000'000;
 LatencyLadder::Rules quantumRules(std::size_t start)
 {
     LatencyLadder::Rules rules;
-    rules.steps = { 128, 256, 512, 1024 }; // 2.67, 5.33, 10.67 and 21.33 ms at 48 kHz
+    rules.steps = { 128, 256, 512, 1024, 2048 }; // 2.67, 5.33, 10.67, 21.33, 42.67 ms at 48 kHz
     rules.start = start;
     rules.closeCall = 0.75;
     rules.holds = 0.5;
@@ -101,9 +101,9 @@ TEST(LatencyLadderT, AnUnderrunClimbsAtOnceAndTheFailedStepIsNeverTriedAgain)
     }
     EXPECT_EQ(ladder.current(), 256);
     // At the top there is nowhere to go.
-    LatencyLadder top(quantumRules(3), 0);
+    LatencyLadder top(quantumRules(4), 0);
     EXPECT_EQ(top.tick(5, 50 * ms, 0, 100 * ms), LatencyLadder::Change::None);
-    EXPECT_EQ(top.current(), 1024);
+    EXPECT_EQ(top.current(), 2048);
 }
 
 TEST(LatencyLadderT, ACloseCallClimbsToTheStepWithRoomForTheWorstStall)
@@ -127,9 +127,9 @@ TEST(LatencyLadderT, ACloseCallClimbsToTheStepWithRoomForTheWorstStall)
     }
 }
 
-TEST(LatencyLadderT, StepsDownOnlyInSilenceAfterAWindowWhoseWorstWouldHaveFitted)
+TEST(LatencyLadderT, StepsDownOnlyInSilenceAfterAWindowAsFarAsItsWorstWouldHaveFitted)
 {
-    LatencyLadder ladder(quantumRules(2), 0);
+    LatencyLadder ladder(quantumRules(3), 0);
     std::int64_t t = 0;
     std::int64_t lastSound = 0;
     auto tick = [&](std::int64_t stall, bool sounding) {
@@ -143,27 +143,69 @@ TEST(LatencyLadderT, StepsDownOnlyInSilenceAfterAWindowWhoseWorstWouldHaveFitted
     // Silent, but not for long enough yet.
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(tick(ms, false), LatencyLadder::Change::None);
-    EXPECT_EQ(tick(ms, false), LatencyLadder::Change::Down);
-    EXPECT_EQ(ladder.current(), 256);
-    // Each step is watched a whole window before the next one.
-    for (int i = 0; i < 49; ++i)
-        EXPECT_EQ(tick(ms, false), LatencyLadder::Change::None) << "tick " << i;
+    // 1 ms fits half of 128 frames' 2.67 ms: straight down from 1024.
     EXPECT_EQ(tick(ms, false), LatencyLadder::Change::Down);
     EXPECT_EQ(ladder.current(), 128);
     EXPECT_EQ(ladder.worstStallNs(), ms);
 
-    // A 2 ms stall would not fit 128 frames: no step down while it is in the window, one as
-    // soon as it has left.
-    LatencyLadder wary(quantumRules(1), 0);
+    // A 2 ms stall fits 256 frames but not 128: down to 256 while it is in the window, to 128
+    // once it has left and the new step has been watched a whole window.
+    LatencyLadder wary(quantumRules(2), 0);
     t = 0;
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < 49; ++i) {
         t += 100 * ms;
         EXPECT_EQ(wary.tick(0, i == 10 ? 2 * ms : ms / 2, 0, t), LatencyLadder::Change::None)
             << "tick " << i;
     }
-    t += 200 * ms;
+    t += 100 * ms;
+    EXPECT_EQ(wary.tick(0, ms / 2, 0, t), LatencyLadder::Change::Down);
+    EXPECT_EQ(wary.current(), 256);
+    for (int i = 0; i < 49; ++i) {
+        t += 100 * ms;
+        EXPECT_EQ(wary.tick(0, ms / 2, 0, t), LatencyLadder::Change::None) << "tick " << i;
+    }
+    t += 100 * ms;
     EXPECT_EQ(wary.tick(0, ms / 2, 0, t), LatencyLadder::Change::Down);
     EXPECT_EQ(wary.current(), 128);
+}
+
+TEST(LatencyLadderT, AStepDownThatFailsGoesBackAtOnceToTheStepThatHeld)
+{
+    LatencyLadder ladder(quantumRules(3), 0);
+    std::int64_t t = 0;
+    for (int i = 0; i < 50; ++i) {
+        t += 100 * ms;
+        ladder.tick(0, ms / 10, 0, t);
+    }
+    ASSERT_EQ(ladder.current(), 128) << "tiny stalls in silence: down from 1024 at once";
+    // The machine gets busy: an underrun with no stall to show for it goes back to 1024, not
+    // one step at a time with a hole at each.
+    t += 100 * ms;
+    EXPECT_EQ(ladder.tick(1, 0, t, t), LatencyLadder::Change::Up);
+    EXPECT_EQ(ladder.current(), 1024);
+    // Once a step has held a window, a failure there climbs only as far as it must.
+    for (int i = 0; i < 50; ++i) {
+        t += 100 * ms;
+        ladder.tick(1, 0, t, t);
+    }
+    t += 100 * ms;
+    EXPECT_EQ(ladder.tick(2, 0, t, t), LatencyLadder::Change::Up);
+    EXPECT_EQ(ladder.current(), 2048);
+}
+
+TEST(LatencyLadderT, ACoarseStallMeasureStepsDownOneStepAWindow)
+{
+    LatencyLadder::Rules rules = quantumRules(3);
+    rules.downAsFarAsFits = false;
+    LatencyLadder ladder(rules, 0);
+    std::int64_t t = 0;
+    std::vector<int> steps;
+    for (int i = 0; i < 200; ++i) {
+        t += 100 * ms;
+        if (ladder.tick(0, 0, 0, t) == LatencyLadder::Change::Down)
+            steps.push_back(ladder.current());
+    }
+    EXPECT_EQ(steps, (std::vector<int> { 512, 256, 128 }));
 }
 
 TEST(CycleWatchT, CleanCyclesAndQuantumChangesCountNothing)

@@ -4,16 +4,24 @@
 //       finds the runs of digital silence of MIN_MS or more in a recording (s16le mono) between
 //       its first and last sound; prints them, and exits 1 when there is any or when less than
 //       SECONDS sounded
+//   dropcheck pauses SECONDS MIN_MS
+//       a minimal real-time thread (the highest priority, when allowed) that wakes every
+//       millisecond for SECONDS and prints each time it woke MIN_MS or more late: the moments
+//       the machine itself stopped, which no sound buffer shorter than them survives
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <pthread.h>
 #include <random>
+#include <sched.h>
 #include <sndfile.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -86,6 +94,31 @@ int holes(const char* path, int rate, double minMs, double seconds)
     return count || !enough ? 1 : 0;
 }
 
+int pauses(double seconds, double minMs)
+{
+    sched_param param {};
+    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    const bool realtime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+    std::printf("probe %s\n", realtime ? "real-time" : "not real-time");
+    std::fflush(stdout);
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto period = std::chrono::milliseconds(1);
+    while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
+        const auto before = Clock::now();
+        std::this_thread::sleep_for(period);
+        const auto after = Clock::now();
+        const double lateMs
+            = std::chrono::duration<double, std::milli>(after - before - period).count();
+        if (lateMs >= minMs) {
+            std::printf("pause at %.3f s: %.1f ms\n",
+                std::chrono::duration<double>(before - start).count(), lateMs);
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -95,7 +128,10 @@ int main(int argc, char** argv)
         return noise(argv[2], std::atof(argv[3]), std::atoi(argv[4]));
     if (mode == "holes" && argc == 6)
         return holes(argv[2], std::atoi(argv[3]), std::atof(argv[4]), std::atof(argv[5]));
-    std::fprintf(
-        stderr, "usage: dropcheck noise FILE SECONDS RATE | holes REC RATE MIN_MS SECONDS\n");
+    if (mode == "pauses" && argc == 4)
+        return pauses(std::atof(argv[2]), std::atof(argv[3]));
+    std::fprintf(stderr,
+        "usage: dropcheck noise FILE SECONDS RATE | holes REC RATE MIN_MS SECONDS | pauses "
+        "SECONDS MIN_MS\n");
     return 2;
 }

@@ -156,12 +156,14 @@ window_geometry() {
 
 screenshot() { import -window root "$1"; }
 
-# record_start FILE: records what the sound server plays into FILE until record_stop; sets
-# RECORDING. Positions in a recording are told by its length, the recorder's own clock: the
-# null sink renders ahead of the wall clock, in bursts.
+# record_start FILE [LATENCY_MS]: records what the sound server plays into FILE until
+# record_stop; sets RECORDING. Positions in a recording are told by its length, the recorder's
+# own clock: the null sink renders ahead of the wall clock, in bursts. The recorder's latency
+# (20 ms unless given) is how finely its length follows the sound; asking for little sets the
+# pace of the whole PipeWire graph (20 ms: 512 frames), whatever the program asked for.
 record_start() {
   RECORDING=$1
-  parec -d cap.monitor --format=s16le --rate=48000 --channels=1 --latency-msec=20 >"$1" &
+  parec -d cap.monitor --format=s16le --rate=48000 --channels=1 --latency-msec="${2:-20}" >"$1" &
   RECORDER_PID=$!
   E2E_PIDS+=($RECORDER_PID)
   # The first recording of a fresh server takes a moment to start flowing: press nothing
