@@ -6,6 +6,7 @@
 //
 //   tamborel-heardbench [PRESSES] [MONITOR]   (defaults: 100, cap.monitor)
 #include "app/Main.h"
+#include "audio/Config.h"
 #include "audio/Mixer.h"
 #include "audio/OutputDevice.h"
 #include "bench/BenchFigures.h"
@@ -55,10 +56,12 @@ void writeClickKit(const fs::path& folder)
     }
 }
 
+// A recorder that asks for little latency sets the pace of a whole PipeWire graph (20 ms: 512
+// frames); this one leaves it to the stream being measured.
 pid_t startRecorder(const std::string& monitor, const fs::path& file)
 {
     std::vector<std::string> args { "parec", "-d", monitor, "--format=float32le", "--rate=48000",
-        "--channels=2", "--latency-msec=20" };
+        "--channels=2", "--latency-msec=200" };
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -115,8 +118,8 @@ int main(int argc, char** argv)
         return 0;
     }
     // As a user would, play after the program has been open a little while: the stream has
-    // found its buffer.
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    // watched the machine for a window and found its buffer.
+    std::this_thread::sleep_for(audio::config::latencyWindow + std::chrono::seconds(3));
     const audio::OutputInfo device = audio::outputInfo();
     std::string failure;
     std::unique_ptr<bench::ReferenceClick> reference;
