@@ -27,9 +27,10 @@ inline constexpr int sdlBufferFrames = 256;
 // while the worst stall stays under holds of its duration; the stream steps down only when the
 // output has been silent for silenceBeforeStepDown and the step has been watched for
 // latencyWindow, and then to the smallest step the worst stall of that window would have
-// fitted. Here the worst stalls came every ten to twenty seconds: with a window of 5 s a
-// stream stepped down between them, and the next one was heard.
-inline constexpr auto latencyWindow = std::chrono::seconds(20);
+// fitted. Here the worst stalls came every ten to twenty seconds, a few times a minute: with
+// a window of 5 s a stream stepped down between them and the next one was heard, and with 20 s
+// a stream stepped down from 1024 frames to 256 and failed within seconds.
+inline constexpr auto latencyWindow = std::chrono::seconds(60);
 inline constexpr auto silenceBeforeStepDown = std::chrono::seconds(1);
 
 // PipeWire's quantum. Drummers ask for 64 to 128 frames. The stall is how long after the

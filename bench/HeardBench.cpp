@@ -4,7 +4,10 @@
 // recording of the server's monitor (the null sink renders ahead of the wall clock, so only
 // differences within the recording mean anything). Prints a table; passes or fails nothing.
 //
-//   tamborel-heardbench [PRESSES] [MONITOR]   (defaults: 100, cap.monitor)
+//   tamborel-heardbench [PRESSES] [MONITOR] [QUANTUM]   (defaults: 100, cap.monitor, none)
+// On PipeWire, a QUANTUM makes the reference ask for it, which sets the whole graph's pace when
+// it is the smallest asked for: both are then measured at it, whether the machine holds it or
+// not (the underruns say).
 #include "app/Main.h"
 #include "audio/Config.h"
 #include "audio/Mixer.h"
@@ -105,6 +108,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     const int presses = argc > 1 ? std::atoi(argv[1]) : 100;
     const std::string monitor = argc > 2 ? argv[2] : "cap.monitor";
+    const int quantum = argc > 3 ? std::atoi(argv[3]) : 0;
     QTemporaryDir scratch;
     writeClickKit(fs::path(scratch.path().toStdString()) / "kits" / "bench");
     QDir::setCurrent(scratch.path());
@@ -124,7 +128,7 @@ int main(int argc, char** argv)
     std::string failure;
     std::unique_ptr<bench::ReferenceClick> reference;
     if (device.driver == "pipewire")
-        reference = bench::openPipeWireReference(failure);
+        reference = bench::openPipeWireReference(failure, quantum);
     else if (device.driver == "pulseaudio")
         reference = bench::openPulseAudioReference(device.targetLatencyFrames, failure);
     else

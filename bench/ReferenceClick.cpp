@@ -54,7 +54,7 @@ public:
     }
     void trigger() override { clicker_.trigger(); }
 
-    bool open(std::string& failure)
+    bool open(std::string& failure, int quantum)
     {
         pw_init(nullptr, nullptr);
         loop_ = pw_thread_loop_new("reference", nullptr);
@@ -84,10 +84,12 @@ public:
             d.chunk->size = frames * 8;
             pw_stream_queue_buffer(self->stream_, b);
         };
-        // No latency of its own asked for: it runs at the quantum the compared stream set.
-        stream_ = pw_stream_new(core_, "reference",
-            pw_properties_new(
-                PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", nullptr));
+        // With no latency of its own asked for, it runs at the quantum the compared stream set.
+        pw_properties* props = pw_properties_new(
+            PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", nullptr);
+        if (quantum > 0)
+            pw_properties_setf(props, PW_KEY_NODE_LATENCY, "%d/%d", quantum, rate);
+        stream_ = pw_stream_new(core_, "reference", props);
         pw_stream_add_listener(stream_, &listener_, &events_, this);
         std::uint8_t pod[1024];
         spa_pod_builder builder {};
@@ -197,10 +199,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<ReferenceClick> openPipeWireReference(std::string& failure)
+std::unique_ptr<ReferenceClick> openPipeWireReference(std::string& failure, int quantum)
 {
     auto reference = std::make_unique<PipeWireReference>();
-    if (!reference->open(failure))
+    if (!reference->open(failure, quantum))
         return nullptr;
     return reference;
 }

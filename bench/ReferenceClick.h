@@ -15,8 +15,9 @@ public:
     virtual void trigger() = 0;
 };
 
-// On PipeWire, following whatever quantum the graph runs at.
-std::unique_ptr<ReferenceClick> openPipeWireReference(std::string& failure);
+// On PipeWire, following whatever quantum the graph runs at; or, given a quantum, asking for it,
+// which sets the pace of the whole graph when it is the smallest asked for.
+std::unique_ptr<ReferenceClick> openPipeWireReference(std::string& failure, int quantum = 0);
 // On PulseAudio, with the same target latency as the stream it is compared with.
 std::unique_ptr<ReferenceClick> openPulseAudioReference(int targetFrames, std::string& failure);
 

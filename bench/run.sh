@@ -26,5 +26,10 @@ for server in pulseaudio pipewire; do
   "$build/bench/tamborel-keybench" "$build" || echo "keybench ended with $?"
   echo
   "$build/bench/tamborel-heardbench" 100
+  if [ "$server" = pipewire ]; then
+    echo
+    echo "### pipewire, the graph held at 128 frames by the reference"
+    "$build/bench/tamborel-heardbench" 100 cap.monitor 128
+  fi
   stop_sound
 done

@@ -352,15 +352,15 @@ choose_in_popup() {
   wait_for 5 no_popup || fail "the popup stayed open after $*"
 }
 
-# open_options_item N: opens the Options menu with its mnemonic and picks its N-th item.
+# open_options_item N: opens the Options menu from the keyboard (a tap of Alt, then H) and picks
+# its N-th item; the caller waits for what the item does.
 open_options_item() {
   focus_window "$WINDOW"
   xdotool key alt h
-  sleep 0.4
-  local i
-  for i in $(seq "$1"); do xdotool key Down; sleep 0.1; done
-  xdotool key Return
-  sleep 0.5
+  wait_for 5 popup_open || fail "Alt, then H opened no menu"
+  local keys=() i
+  for i in $(seq "$1"); do keys+=(Down); done
+  choose_in_popup "${keys[@]}" Return
 }
 
 # save_and_close X Y: clicks Save and Close of the configuration window whose inside starts at
