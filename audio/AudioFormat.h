@@ -1,11 +1,26 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace audio {
 
 // How the bytes of a sample are to be read.
 enum class Encoding { PCM_SIGNED, PCM_UNSIGNED, PCM_FLOAT };
+
+// Where a channel is meant to sound, for folding more than two channels down to stereo.
+enum class Speaker {
+    FrontLeft,
+    FrontRight,
+    FrontCentre,
+    LowFrequency,
+    BackLeft,
+    BackRight,
+    SideLeft,
+    SideRight,
+    BackCentre,
+    Other
+};
 
 // The layout of a stream of sample frames, as an input stream reports it and a line takes it.
 struct AudioFormat {
@@ -15,6 +30,8 @@ struct AudioFormat {
     int channels = 0;
     int frameSize = 0; // bytes per frame: channels * bytes per sample
     bool bigEndian = false;
+    // One speaker a channel, when the file says; empty for the usual order of its channel count.
+    std::vector<Speaker> speakers;
 
     std::string toString() const;
     friend bool operator==(const AudioFormat&, const AudioFormat&) = default;

@@ -8,6 +8,9 @@
 #include <chrono>
 #include <cmath>
 #include <thread>
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
 namespace audio {
 
@@ -22,15 +25,17 @@ std::int64_t nowNs()
         .count();
 }
 
-// Adds count frames of one span with gains moving linearly from (l0, r0) by (dl, dr) a
-// frame; done is how many frames of the block came before this span.
+// Adds count frames of one span, the gains moving linearly from (l0, r0) by (dl, dr) a frame
+// (done is how many frames of the block came before this span) and the whole scaled by an
+// envelope going from e0 by de a frame.
 void addSpan(float* out, const float* in, std::size_t count, std::size_t done, float l0, float r0,
-    float dl, float dr)
+    float dl, float dr, float e0, float de)
 {
     for (std::size_t i = 0; i < count; ++i) {
         const auto step = static_cast<float>(done + i + 1);
-        out[2 * i] += in[2 * i] * (l0 + dl * step);
-        out[2 * i + 1] += in[2 * i + 1] * (r0 + dr * step);
+        const float envelope = e0 + de * static_cast<float>(i);
+        out[2 * i] += in[2 * i] * (l0 + dl * step) * envelope;
+        out[2 * i + 1] += in[2 * i + 1] * (r0 + dr * step) * envelope;
     }
 }
 
@@ -41,6 +46,26 @@ void addSpan(float* out, const float* in, std::size_t count, float left, float r
         out[2 * i + 1] += in[2 * i + 1] * right;
     }
 }
+
+// Denormal floats cost a hundred times a normal one on x86: a decaying tail or a limiter's
+// gain creeping back to 1 would make a block late. Flushed to zero while render runs.
+class FlushDenormals {
+public:
+#if defined(__SSE__)
+    FlushDenormals() noexcept
+        : saved_(_mm_getcsr())
+    {
+        _mm_setcsr(saved_ | 0x8040); // flush to zero, denormals are zero
+    }
+    ~FlushDenormals()
+    {
+        _mm_setcsr(saved_);
+    }
+
+private:
+    unsigned saved_;
+#endif
+};
 
 } // namespace
 
@@ -70,13 +95,20 @@ struct Mixer::Table {
 Mixer::Mixer(int sampleRate)
     : sampleRate_(sampleRate)
     , table_(new Table(config::initialLineSlots))
-    , resamplerType_(config::resamplerType)
+    , converterQuality_(config::converterQuality)
+    , limiterRelease_(static_cast<float>(
+          1.0 - std::exp(-1.0 / (config::limiterReleaseSeconds * std::max(sampleRate, 1)))))
+    , limiterHoldFrames_(static_cast<std::size_t>(config::limiterHoldSeconds * sampleRate))
+    , fadeFrames_(std::max<std::size_t>(
+          1, static_cast<std::size_t>(sampleRate) * config::starvedFadeMs / 1000))
 {
 }
 
 Mixer::~Mixer()
 {
     delete table_.load();
+    for (const Retired& r : retired_)
+        delete r.table;
 }
 
 std::unique_ptr<SourceDataLine> Mixer::createLine()
@@ -113,15 +145,28 @@ std::size_t Mixer::liveLineStates()
     return liveStates.load();
 }
 
+bool Mixer::renderHasPassed(std::uint64_t seen) const
+{
+    // Seen even: render was not running, and its next run starts after the change that came
+    // before the look, so it sees it. Seen odd: that run must be over.
+    return (seen & 1) == 0 || renderSequence_.load(std::memory_order_acquire) != seen;
+}
+
 void Mixer::waitForRenderToPass() const
 {
-    // Seen even: render is not running, and its next run starts after our change, so it
-    // sees it. Seen odd: wait until that run is over.
     const std::uint64_t seen = renderSequence_.load(std::memory_order_seq_cst);
-    if ((seen & 1) == 0)
-        return;
-    while (renderSequence_.load(std::memory_order_acquire) == seen)
+    while (!renderHasPassed(seen))
         std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+
+void Mixer::reclaimTables()
+{
+    std::erase_if(retired_, [this](const Retired& r) {
+        if (!renderHasPassed(r.sequence))
+            return false;
+        delete r.table;
+        return true;
+    });
 }
 
 void Mixer::attach(LineState* line)
@@ -129,42 +174,90 @@ void Mixer::attach(LineState* line)
     std::lock_guard lock(tableMutex_);
     linesOpened_.fetch_add(1, std::memory_order_relaxed);
     peakAttached_ = std::max(peakAttached_, attached_ + 1);
+    ++attached_;
     Table* table = table_.load(std::memory_order_relaxed);
     for (std::size_t i = 0; i < table->size; ++i) {
         if (!table->slots[i].load(std::memory_order_relaxed)) {
             table->slots[i].store(line, std::memory_order_seq_cst);
-            ++attached_;
             return;
         }
     }
-    // Full: publish a table twice the size, then free the old one once render has left it.
+    // Full: publish a table twice the size. The old one is freed later, by whoever next finds
+    // render gone past it; nobody waits for that here.
     auto* grown = new Table(table->size * 2);
     for (std::size_t i = 0; i < table->size; ++i)
         grown->slots[i].store(
             table->slots[i].load(std::memory_order_relaxed), std::memory_order_relaxed);
     grown->slots[table->size].store(line, std::memory_order_relaxed);
     table_.store(grown, std::memory_order_seq_cst);
-    ++attached_;
-    waitForRenderToPass();
-    delete table;
+    retired_.push_back({ table, renderSequence_.load(std::memory_order_seq_cst) });
+    reclaimTables();
 }
 
 void Mixer::detach(LineState* line)
 {
-    std::lock_guard lock(tableMutex_);
-    Table* table = table_.load(std::memory_order_relaxed);
-    for (std::size_t i = 0; i < table->size; ++i) {
-        if (table->slots[i].load(std::memory_order_relaxed) == line) {
-            table->slots[i].store(nullptr, std::memory_order_seq_cst);
-            --attached_;
-            break;
+    {
+        std::lock_guard lock(tableMutex_);
+        Table* table = table_.load(std::memory_order_relaxed);
+        for (std::size_t i = 0; i < table->size; ++i) {
+            if (table->slots[i].load(std::memory_order_relaxed) == line) {
+                table->slots[i].store(nullptr, std::memory_order_seq_cst);
+                --attached_;
+                break;
+            }
         }
     }
+    // Outside the lock: the line's own closer waits, nobody else.
     waitForRenderToPass();
+    std::lock_guard lock(tableMutex_);
+    reclaimTables();
+}
+
+void Mixer::limit(float* out, std::size_t frames) noexcept
+{
+    // A peak limiter with no look-ahead, so no latency: while the mix stays within full scale
+    // and the gain is 1 it passes every sample exactly. A frame beyond full scale sets the gain
+    // at once to what brings it to full scale, both sides alike so the image holds. The gain
+    // then holds a while, so that the peaks after it pass under full scale instead of each
+    // being brought to it, and glides back to 1: the wave is turned down, not squared off.
+    float gain = limiterGain_;
+    std::size_t hold = limiterHold_;
+    bool limited = false;
+    for (std::size_t i = 0; i < frames; ++i) {
+        float& left = out[2 * i];
+        float& right = out[2 * i + 1];
+        if (!std::isfinite(left))
+            left = 0.0f;
+        if (!std::isfinite(right))
+            right = 0.0f;
+        if (hold > 0) {
+            --hold;
+        } else if (gain < 1.0f) {
+            gain += (1.0f - gain) * limiterRelease_;
+            if (gain > 0.99999f)
+                gain = 1.0f;
+        }
+        const float peak = std::max(std::fabs(left), std::fabs(right));
+        if (peak * gain > 1.0f) {
+            gain = 1.0f / peak;
+            hold = limiterHoldFrames_;
+            limited = true;
+        }
+        if (gain < 1.0f) {
+            left = std::clamp(left * gain, -1.0f, 1.0f);
+            right = std::clamp(right * gain, -1.0f, 1.0f);
+        }
+    }
+    limiterGain_ = gain;
+    limiterHold_ = hold;
+    if (limited)
+        counters_.limitedBlocks.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Mixer::render(float* out, int frames) noexcept
 {
+    const FlushDenormals flush;
+    // The clock is read for the late-block figure and when a line begins (its latency).
     const std::int64_t start = nowNs();
     renderSequence_.fetch_add(1, std::memory_order_seq_cst);
 
@@ -185,57 +278,85 @@ void Mixer::render(float* out, int frames) noexcept
         float targetLeft, targetRight;
         panGains(line->pan.load(std::memory_order_relaxed), targetLeft, targetRight);
 
+        // Begin, or come back after running dry, only with a few blocks in hand (or the whole
+        // rest of the sound), so the start is not followed by a gap.
+        const bool waiting = !line->playing || line->starved;
+        if (waiting && (ready == 0 || (ready < std::max(n, config::startFrames) && !ended)))
+            continue;
+        bool fadeIn = false;
         if (!line->playing) {
-            // Begin only with a few blocks in hand (or the whole sound), so the start is
-            // not followed by a gap; a pan set before start holds from the first frame.
-            if (ready == 0 || (ready < std::max(n, config::startFrames) && !ended))
-                continue;
             line->playing = true;
             ++begun;
+            // A pan set before start holds from the first frame.
             line->gainLeft = targetLeft;
             line->gainRight = targetRight;
             if (!firstOutput)
                 firstOutput = nowNs();
             line->firstOutputNs.store(firstOutput, std::memory_order_relaxed);
+        } else if (line->starved) {
+            line->starved = false;
+            fadeIn = true;
         }
 
         const std::size_t count = std::min(ready, n);
-        if (count < n && !ended)
+        const bool runsDry = count < n && !ended;
+        if (runsDry) {
             ++shortLines;
+            line->starved = true;
+        }
         if (count == 0)
             continue;
         const SpscRing::Spans spans = line->ring.peek(count);
-        if (targetLeft == line->gainLeft && targetRight == line->gainRight) {
+        const bool panMoves = targetLeft != line->gainLeft || targetRight != line->gainRight;
+        if (!panMoves && !fadeIn && !runsDry) {
             addSpan(out, spans.p1, spans.n1, targetLeft, targetRight);
             addSpan(out + 2 * spans.n1, spans.p2, spans.n2, targetLeft, targetRight);
         } else {
-            // A pan change glides over this block, so it makes no click.
+            // A pan change glides over this block, so it makes no click. A line that comes back
+            // fades in over its first frames; one that runs dry fades out over its last ones
+            // (or over what it has, when that is less), never to zero or from it.
             const float dl = (targetLeft - line->gainLeft) / static_cast<float>(count);
             const float dr = (targetRight - line->gainRight) / static_cast<float>(count);
-            addSpan(out, spans.p1, spans.n1, 0, line->gainLeft, line->gainRight, dl, dr);
-            addSpan(out + 2 * spans.n1, spans.p2, spans.n2, spans.n1, line->gainLeft,
-                line->gainRight, dl, dr);
+            const std::size_t fade = std::min(fadeFrames_, count);
+            const float fadeStep = 1.0f / static_cast<float>(fade + 1);
+            // Frames [from, to) with an envelope from e0 by de a frame, span by span.
+            auto add = [&](std::size_t from, std::size_t to, float e0, float de) {
+                for (std::size_t at = from; at < to;) {
+                    const bool inFirst = at < spans.n1;
+                    const float* src = inFirst ? spans.p1 + 2 * at : spans.p2 + 2 * (at - spans.n1);
+                    const std::size_t until = inFirst ? std::min(to, spans.n1) : to;
+                    addSpan(out + 2 * at, src, until - at, at, line->gainLeft, line->gainRight, dl,
+                        dr, e0 + de * static_cast<float>(at - from), de);
+                    at = until;
+                }
+            };
+            if (fadeIn) {
+                add(0, fade, fadeStep, fadeStep);
+                add(fade, count, 1.0f, 0.0f);
+            } else if (runsDry) {
+                add(0, count - fade, 1.0f, 0.0f);
+                add(count - fade, count, 1.0f - fadeStep, -fadeStep);
+            } else {
+                add(0, count, 1.0f, 0.0f);
+            }
             line->gainLeft = targetLeft;
             line->gainRight = targetRight;
         }
         line->ring.consume(count);
     }
 
-    for (std::size_t i = 0; i < n * 2; ++i) {
-        const float x = out[i];
-        out[i] = std::isfinite(x) ? std::clamp(x, -1.0f, 1.0f) : 0.0f;
-    }
+    limit(out, n);
 
     renderSequence_.fetch_add(1, std::memory_order_release);
-    blocks_.fetch_add(1, std::memory_order_relaxed);
-    frames_.fetch_add(n, std::memory_order_relaxed);
+    counters_.blocks.fetch_add(1, std::memory_order_relaxed);
+    counters_.frames.fetch_add(n, std::memory_order_relaxed);
     if (begun)
-        linesSounded_.fetch_add(begun, std::memory_order_relaxed);
+        counters_.linesSounded.fetch_add(begun, std::memory_order_relaxed);
     if (shortLines)
-        underruns_.fetch_add(shortLines, std::memory_order_relaxed);
+        counters_.underruns.fetch_add(shortLines, std::memory_order_relaxed);
     const std::int64_t budgetNs = static_cast<std::int64_t>(n) * 1'000'000'000 / sampleRate_;
     if (nowNs() - start > budgetNs)
-        lateBlocks_.fetch_add(1, std::memory_order_relaxed);
+        counters_.lateBlocks.fetch_add(1, std::memory_order_relaxed);
 }
 
 } // namespace audio

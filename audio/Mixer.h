@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace audio {
 
@@ -15,7 +16,7 @@ struct LineState;
 // Sums every open line into one stereo float stream. render runs on the device's real-time
 // thread: it takes no lock, allocates nothing and makes no system call. Lines are found
 // through a table of slots published by an atomic pointer; lines come and go, and the table
-// grows, on other threads only.
+// grows, on other threads only, and a line is attached without ever waiting for another.
 class Mixer {
 public:
     explicit Mixer(int sampleRate);
@@ -26,28 +27,50 @@ public:
 
     int sampleRate() const { return sampleRate_; }
 
-    // Mixes frames frames of every started line into out (interleaved stereo), replacing what
-    // was there, and clips to [-1, 1] with NaN and infinity made silent. One thread at a time.
+    // Real-time. Mixes frames frames of every started line into out (interleaved stereo),
+    // replacing what was there. A mix within full scale comes out exactly as summed; beyond
+    // it a limiter brings it back under full scale (see Limiter in Mixer.cpp). NaN and
+    // infinity come out silent. One thread at a time.
     void render(float* out, int frames) noexcept;
 
-    // The libsamplerate converter (a SRC_* value) for lines opened from now on whose rate
-    // differs from the mixer's.
-    int resamplerType() const { return resamplerType_.load(std::memory_order_relaxed); }
-    void setResamplerType(int type) { resamplerType_.store(type, std::memory_order_relaxed); }
+    // The converter's quality (a soxr quality recipe; each line adds the phase response for its
+    // rates) for lines opened from now on whose rate differs from the mixer's.
+    unsigned long converterQuality() const
+    {
+        return converterQuality_.load(std::memory_order_relaxed);
+    }
+    void setConverterQuality(unsigned long recipe)
+    {
+        converterQuality_.store(recipe, std::memory_order_relaxed);
+    }
 
     // A line that plays through this mixer once opened.
     std::unique_ptr<SourceDataLine> createLine();
 
     // Running totals for tests and benchmarks. An underrun is a block in which a playing line
-    // had fewer frames ready than asked and had not been drained; a late block is one whose
-    // render took longer than the block lasts.
-    std::uint64_t blocks() const { return blocks_.load(std::memory_order_relaxed); }
-    std::uint64_t framesRendered() const { return frames_.load(std::memory_order_relaxed); }
-    std::uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
-    std::uint64_t lateBlocks() const { return lateBlocks_.load(std::memory_order_relaxed); }
+    // had fewer frames ready than asked and had not been drained (it fades out then); a late
+    // block is one whose render took longer than the block lasts; a limited block is one the
+    // limiter had to turn down.
+    std::uint64_t blocks() const { return counters_.blocks.load(std::memory_order_relaxed); }
+    std::uint64_t framesRendered() const
+    {
+        return counters_.frames.load(std::memory_order_relaxed);
+    }
+    std::uint64_t underruns() const { return counters_.underruns.load(std::memory_order_relaxed); }
+    std::uint64_t lateBlocks() const
+    {
+        return counters_.lateBlocks.load(std::memory_order_relaxed);
+    }
+    std::uint64_t limitedBlocks() const
+    {
+        return counters_.limitedBlocks.load(std::memory_order_relaxed);
+    }
     // Lines attached since the mixer was made, and lines that have begun to sound.
     std::uint64_t linesOpened() const { return linesOpened_.load(std::memory_order_relaxed); }
-    std::uint64_t linesSounded() const { return linesSounded_.load(std::memory_order_relaxed); }
+    std::uint64_t linesSounded() const
+    {
+        return counters_.linesSounded.load(std::memory_order_relaxed);
+    }
     // Lines now attached, and the most attached at once since the mixer was made or the
     // peak was last reset.
     std::size_t lineCount() const;
@@ -58,31 +81,55 @@ public:
     // Line states alive in the process, in any mixer: each holds a ring.
     static std::size_t liveLineStates();
 
-    // For lines: attach makes a line visible to render; detach hides it and returns only once
-    // render can no longer be reading it, so the caller may free it.
+    // For lines: attach makes a line visible to render at once and never waits; detach hides
+    // it and returns only once render can no longer be reading it, so the caller may free it.
     void attach(LineState* line);
     void detach(LineState* line);
 
 private:
     struct Table;
+    struct Retired {
+        Table* table;
+        std::uint64_t sequence; // renderSequence_ when it was replaced
+    };
 
+    bool renderHasPassed(std::uint64_t seen) const;
     void waitForRenderToPass() const;
-    static void retire(Table* table);
+    // Frees the replaced tables render has left. Never waits. Under tableMutex_.
+    void reclaimTables();
+    // Render's own: the limiter on the summed block.
+    void limit(float* out, std::size_t frames) noexcept;
 
     const int sampleRate_;
     std::atomic<Table*> table_;
     // Odd while render runs; lets a closer know when render has let go of a line or table.
     std::atomic<std::uint64_t> renderSequence_ { 0 };
-    std::atomic<int> resamplerType_;
-    std::atomic<std::uint64_t> blocks_ { 0 };
-    std::atomic<std::uint64_t> frames_ { 0 };
-    std::atomic<std::uint64_t> underruns_ { 0 };
-    std::atomic<std::uint64_t> lateBlocks_ { 0 };
-    std::atomic<std::uint64_t> linesOpened_ { 0 };
-    std::atomic<std::uint64_t> linesSounded_ { 0 };
-    mutable std::mutex tableMutex_; // serialises attach and detach; render never takes it
+    std::atomic<unsigned long> converterQuality_;
+    // What render counts, on cache lines of their own: the threads that attach and detach
+    // write next to nothing render reads or writes.
+    struct alignas(64) Counters {
+        std::atomic<std::uint64_t> blocks { 0 };
+        std::atomic<std::uint64_t> frames { 0 };
+        std::atomic<std::uint64_t> underruns { 0 };
+        std::atomic<std::uint64_t> lateBlocks { 0 };
+        std::atomic<std::uint64_t> limitedBlocks { 0 };
+        std::atomic<std::uint64_t> linesSounded { 0 };
+    };
+    Counters counters_;
+    // Render's own state.
+    alignas(64) float limiterGain_ = 1.0f;
+    std::size_t limiterHold_ = 0; // frames the gain still holds
+    float limiterRelease_; // a frame's share of the way back to 1
+    std::size_t limiterHoldFrames_;
+    std::size_t fadeFrames_; // a starved line's fade out and back in
+
+    alignas(64) std::atomic<std::uint64_t> linesOpened_ { 0 };
+    // Serialises attach and detach for a moment; nobody waits while holding it, and render
+    // never takes it.
+    mutable std::mutex tableMutex_;
     std::size_t attached_ = 0;
     std::size_t peakAttached_ = 0;
+    std::vector<Retired> retired_;
 };
 
 } // namespace audio

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <samplerate.h>
 #include <thread>
 
 namespace audio {
@@ -22,8 +21,8 @@ std::int64_t nowNs()
 }
 
 constexpr std::size_t pieceFrames = config::writePieceFrames;
-// Output room for one resampler call; a longer output just takes more calls.
-constexpr std::size_t resampledFrames = 4 * config::writePieceFrames;
+// Output room for one converter call; a longer output just takes more calls.
+constexpr std::size_t convertedFrames = 4 * config::writePieceFrames;
 
 } // namespace
 
@@ -41,27 +40,27 @@ void MixerLine::open(const AudioFormat& format)
 {
     if (state_)
         throw IllegalArgumentException("line already open");
-    if (!SampleDecoder::accepts(format))
-        throw LineUnavailableException("line does not support format " + format.toString());
-
-    // The device may run at another rate than the one the format was first checked against:
-    // a ratio the converter refuses would leave the line silent, so the line is refused.
-    const double ratio = mixer_.sampleRate() / static_cast<double>(format.sampleRate);
-    if (!src_is_valid_ratio(ratio))
+    if (!SampleDecoder::accepts(format)) {
+        const bool rateOk = format.sampleRate >= static_cast<float>(config::minInputRate)
+            && format.sampleRate <= static_cast<float>(config::maxInputRate);
         throw LineUnavailableException("line does not support format " + format.toString()
-            + " on a device at " + std::to_string(mixer_.sampleRate()) + " Hz");
+            + (rateOk ? std::string()
+                      : ": sample rates from " + std::to_string(config::minInputRate) + " to "
+                        + std::to_string(config::maxInputRate) + " Hz are played"));
+    }
 
     format_ = format;
     decoder_.emplace(format, static_cast<int>(pieceFrames));
-    decoded_.assign(pieceFrames * 2, 0.0f);
-    ratio_ = ratio;
+    const auto channels = static_cast<std::size_t>(decoder_->outputChannels());
+    decoded_.assign(pieceFrames * channels, 0.0f);
+    spread_.assign(channels == 1 ? 2 * convertedFrames : 0, 0.0f);
+    converter_.reset();
+    spareLeft_ = false;
     if (format.sampleRate != static_cast<float>(mixer_.sampleRate())) {
-        int error = 0;
-        resampler_ = src_new(mixer_.resamplerType(), 2, &error);
-        if (!resampler_)
-            throw LineUnavailableException(
-                std::string("cannot make a rate converter: ") + src_strerror(error));
-        resampled_.assign(resampledFrames * 2, 0.0f);
+        converter_.emplace(format.sampleRate, mixer_.sampleRate(), static_cast<unsigned>(channels),
+            mixer_.converterQuality()
+                | config::converterPhase(format.sampleRate, mixer_.sampleRate()));
+        converted_.assign(convertedFrames * channels, 0.0f);
     }
     abandoned_ = false;
     firstWriteNs_ = 0;
@@ -116,8 +115,8 @@ std::int32_t MixerLine::write(const std::byte* buffer, std::int32_t off, std::in
     if (state_->ended.load(std::memory_order_relaxed)) {
         // Written again after a drain: the line goes on.
         state_->ended.store(false, std::memory_order_relaxed);
-        if (resampler_)
-            src_reset(resampler_);
+        if (converter_)
+            converter_->restart();
     }
 
     const std::byte* in = buffer + off;
@@ -127,42 +126,57 @@ std::int32_t MixerLine::write(const std::byte* buffer, std::int32_t off, std::in
     while (frames > 0 && !abandoned_) {
         const std::size_t piece = std::min(frames, pieceFrames);
         decoder_->decode(in, static_cast<int>(piece), decoded_.data());
-        convertAndPush(decoded_.data(), piece, false);
+        convertAndPush(decoded_.data(), piece);
+        if (converter_ && !spareLeft_) {
+            // Our sound is under way: make the next line's converter now, not at its hit.
+            spareLeft_ = true;
+            converter_->leaveSpare();
+        }
         in += piece * static_cast<std::size_t>(format_.frameSize);
         frames -= piece;
     }
     return abandoned_ ? static_cast<std::int32_t>(in - (buffer + off)) : len;
 }
 
-void MixerLine::convertAndPush(const float* stereo, std::size_t frames, bool endOfInput)
+void MixerLine::convertAndPush(const float* in, std::size_t frames)
 {
-    if (!resampler_) {
-        push(stereo, frames);
+    if (!converter_) {
+        if (in)
+            pushDecoded(in, frames);
         return;
     }
-    SRC_DATA data {};
-    data.data_in = stereo;
-    data.input_frames = static_cast<long>(frames);
-    data.data_out = resampled_.data();
-    data.output_frames = static_cast<long>(resampledFrames);
-    data.src_ratio = ratio_;
-    data.end_of_input = endOfInput ? 1 : 0;
+    const auto channels = static_cast<std::size_t>(decoder_->outputChannels());
     for (;;) {
-        if (src_process(resampler_, &data) != 0)
-            break;
-        push(resampled_.data(), static_cast<std::size_t>(data.output_frames_gen));
-        data.data_in += data.input_frames_used * 2;
-        data.input_frames -= data.input_frames_used;
+        std::size_t used = 0;
+        const std::size_t produced
+            = converter_->process(in, frames, used, converted_.data(), convertedFrames);
+        pushDecoded(converted_.data(), produced);
         if (abandoned_)
             break;
-        if (endOfInput) {
-            // At the end the converter is called until it has nothing left.
-            if (data.output_frames_gen == 0 && data.input_frames == 0)
+        if (in) {
+            in += used * channels;
+            frames -= used;
+            if (frames == 0 || (used == 0 && produced == 0))
                 break;
-        } else if (data.input_frames == 0
-            || (data.input_frames_used == 0 && data.output_frames_gen == 0)) {
-            break;
+        } else if (produced == 0) {
+            break; // at the end, called until the filter has nothing left
         }
+    }
+}
+
+void MixerLine::pushDecoded(const float* in, std::size_t frames)
+{
+    if (decoder_->outputChannels() == 2) {
+        push(in, frames);
+        return;
+    }
+    while (frames > 0 && !abandoned_) {
+        const std::size_t piece = std::min(frames, spread_.size() / 2);
+        for (std::size_t i = 0; i < piece; ++i)
+            spread_[2 * i] = spread_[2 * i + 1] = in[i];
+        push(spread_.data(), piece);
+        in += piece;
+        frames -= piece;
     }
 }
 
@@ -213,9 +227,9 @@ void MixerLine::drain()
 {
     if (!state_)
         return;
-    if (resampler_ && !abandoned_) {
+    if (converter_ && !abandoned_) {
         // End of input: the converter gives out the tail it still holds.
-        convertAndPush(decoded_.data(), 0, true);
+        convertAndPush(nullptr, 0);
     }
     state_->ended.store(true, std::memory_order_release);
     // A line never started would wait for ever: nothing will play it.
@@ -240,8 +254,7 @@ void MixerLine::close()
     mixer_.detach(state_);
     delete state_;
     state_ = nullptr;
-    if (resampler_)
-        resampler_ = src_delete(resampler_);
+    converter_.reset();
     decoder_.reset();
 }
 

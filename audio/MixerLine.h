@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioSystem.h"
+#include "audio/RateConverter.h"
 #include "audio/SampleDecoder.h"
 
 #include <atomic>
@@ -10,16 +11,15 @@
 #include <optional>
 #include <vector>
 
-typedef struct SRC_STATE_tag SRC_STATE;
-
 namespace audio {
 
 class Mixer;
 struct LineState;
 
-// One sound's output line. write decodes the bytes to stereo float, converts the rate when it
-// differs from the mixer's, and publishes each small piece to the line's ring at once. Only
-// one thread may write, drain and close; the mixer reads the ring on its own thread.
+// One sound's output line. write decodes the bytes to float (mono as one channel), converts the
+// rate when it differs from the mixer's, spreads mono to both sides, and publishes each small
+// piece to the line's ring at once. Only one thread may write, drain and close; the mixer
+// reads the ring on its own thread.
 class MixerLine final : public SourceDataLine {
 public:
     explicit MixerLine(Mixer& mixer);
@@ -63,7 +63,10 @@ private:
         MixerLine& line_;
     };
 
-    void convertAndPush(const float* stereo, std::size_t frames, bool endOfInput);
+    // in holds frames frames of the decoder's channels; a null in ends the input.
+    void convertAndPush(const float* in, std::size_t frames);
+    // Pushes frames frames of the decoder's channels, spread to stereo when mono.
+    void pushDecoded(const float* in, std::size_t frames);
     void push(const float* stereo, std::size_t frames);
     bool waitForRoom(std::size_t frames);
     bool mixerStalled(
@@ -73,10 +76,11 @@ private:
     LineState* state_ = nullptr;
     AudioFormat format_;
     std::optional<SampleDecoder> decoder_;
-    SRC_STATE* resampler_ = nullptr;
-    double ratio_ = 1.0;
-    std::vector<float> decoded_; // one piece, stereo
-    std::vector<float> resampled_;
+    std::optional<RateConverter> converter_;
+    bool spareLeft_ = false; // a converter made for the next line, once ours sounds
+    std::vector<float> decoded_; // one piece, in the decoder's channels
+    std::vector<float> converted_; // one converter call's output, the same
+    std::vector<float> spread_; // mono spread to stereo
     Pan pan_ { *this };
     std::int64_t firstWriteNs_ = 0;
     // The mixer stopped taking frames (no device any more): further frames are dropped.

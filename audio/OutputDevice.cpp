@@ -3,6 +3,7 @@
 #include "audio/AudioException.h"
 #include "audio/Config.h"
 #include "audio/Mixer.h"
+#include "audio/RateConverter.h"
 #include "audio/output/OutputStream.h"
 
 #include <chrono>
@@ -116,6 +117,8 @@ Opened openDevice()
     result.source = std::make_unique<MixerSource>(*result.mixer);
     result.stream->start(*result.source);
     letDeviceSettle(*result.mixer, result.stream->sampleRate());
+    // Here, off the window's thread and before the first hit, not at the hit.
+    RateConverter::prepare(result.stream->sampleRate(), result.mixer->converterQuality());
     return result;
 }
 

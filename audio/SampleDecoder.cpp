@@ -12,79 +12,75 @@ namespace audio {
 
 namespace {
 
-enum Speaker { FL, FR, FC, LFE, BL, BR, SL, SR, BC };
+using enum Speaker;
 
 // The usual WAVE speaker order for each channel count that has one.
 std::vector<Speaker> layoutFor(int channels)
 {
     switch (channels) {
     case 3:
-        return { FL, FR, FC };
+        return { FrontLeft, FrontRight, FrontCentre };
     case 4:
-        return { FL, FR, BL, BR };
+        return { FrontLeft, FrontRight, BackLeft, BackRight };
     case 5:
-        return { FL, FR, FC, BL, BR };
+        return { FrontLeft, FrontRight, FrontCentre, BackLeft, BackRight };
     case 6:
-        return { FL, FR, FC, LFE, BL, BR };
+        return { FrontLeft, FrontRight, FrontCentre, LowFrequency, BackLeft, BackRight };
     case 7:
-        return { FL, FR, FC, LFE, BC, SL, SR };
+        return { FrontLeft, FrontRight, FrontCentre, LowFrequency, BackCentre, SideLeft,
+            SideRight };
     case 8:
-        return { FL, FR, FC, LFE, BL, BR, SL, SR };
+        return { FrontLeft, FrontRight, FrontCentre, LowFrequency, BackLeft, BackRight, SideLeft,
+            SideRight };
     default:
         return {};
     }
 }
 
-// Left and right gains of one speaker: centre and surrounds at -3 dB, the LFE left out
-// (a drum sample's low end is already in its main channels).
+// Left and right gains of one speaker, at the usual fold-down levels: the fronts at full level
+// on their side, centres and surrounds at -3 dB, the LFE left out (a drum sample's low end is
+// already in its main channels), a speaker of no known place as a centre.
 std::array<float, 2> speakerGains(Speaker speaker)
 {
     constexpr float h = 0.70710678f;
     switch (speaker) {
-    case FL:
+    case FrontLeft:
         return { 1, 0 };
-    case FR:
+    case FrontRight:
         return { 0, 1 };
-    case FC:
-    case BC:
-        return { h, h };
-    case LFE:
+    case LowFrequency:
         return { 0, 0 };
-    case BL:
-    case SL:
+    case BackLeft:
+    case SideLeft:
         return { h, 0 };
-    case BR:
-    case SR:
+    case BackRight:
+    case SideRight:
         return { 0, h };
+    case FrontCentre:
+    case BackCentre:
+    case Other:
+        return { h, h };
     }
-    return { 0, 0 };
+    return { h, h };
 }
 
-std::vector<std::array<float, 2>> foldDownGains(int channels)
+// Not scaled down to keep every channel at full level within full scale: a sound that loud on
+// every speaker is that loud folded down, and the mix's limiter takes it.
+std::vector<std::array<float, 2>> foldDownGains(int channels, const std::vector<Speaker>& speakers)
 {
     if (channels == 1)
         return { { 1, 1 } };
     if (channels == 2)
         return { { 1, 0 }, { 0, 1 } };
     std::vector<std::array<float, 2>> gains;
-    const auto layout = layoutFor(channels);
+    const auto layout
+        = static_cast<int>(speakers.size()) == channels ? speakers : layoutFor(channels);
     for (int c = 0; c < channels; ++c) {
         if (!layout.empty())
             gains.push_back(speakerGains(layout[static_cast<std::size_t>(c)]));
         else // no known layout: even channels left, odd right
             gains.push_back(
                 c % 2 == 0 ? std::array<float, 2> { 1, 0 } : std::array<float, 2> { 0, 1 });
-    }
-    // Scale so that full-level content on every channel stays within full scale.
-    float left = 0, right = 0;
-    for (const auto& g : gains) {
-        left += g[0];
-        right += g[1];
-    }
-    const float scale = 1.0f / std::max(left, right);
-    for (auto& g : gains) {
-        g[0] *= scale;
-        g[1] *= scale;
     }
     return gains;
 }
@@ -152,10 +148,8 @@ bool SampleDecoder::accepts(const AudioFormat& f)
 {
     if (f.channels < 1 || f.channels > config::maxChannels)
         return false;
-    if (!(f.sampleRate > 0) || !std::isfinite(f.sampleRate))
-        return false;
-    const double ratio = config::preferredDeviceRate / static_cast<double>(f.sampleRate);
-    if (ratio > config::maxRateRatio || ratio < 1.0 / config::maxRateRatio)
+    if (!(f.sampleRate >= static_cast<float>(config::minInputRate)
+            && f.sampleRate <= static_cast<float>(config::maxInputRate)))
         return false;
     const bool sizeOk = f.encoding == Encoding::PCM_FLOAT
         ? (f.sampleSizeInBits == 32 || f.sampleSizeInBits == 64)
@@ -166,8 +160,8 @@ bool SampleDecoder::accepts(const AudioFormat& f)
 
 SampleDecoder::SampleDecoder(const AudioFormat& format, int maxFrames)
     : format_(format)
-    , scratch_(static_cast<std::size_t>(maxFrames * format.channels))
-    , gains_(foldDownGains(format.channels))
+    , scratch_(format.channels > 2 ? static_cast<std::size_t>(maxFrames * format.channels) : 0)
+    , gains_(foldDownGains(format.channels, format.speakers))
 {
 }
 
@@ -210,9 +204,7 @@ void SampleDecoder::decode(const std::byte* in, int frames, float* out)
         return;
     }
     if (channels == 1) {
-        toFloat(in, n, scratch_.data());
-        for (std::size_t i = 0; i < n; ++i)
-            out[2 * i] = out[2 * i + 1] = scratch_[i];
+        toFloat(in, n, out);
         return;
     }
     toFloat(in, n * channels, scratch_.data());

@@ -8,11 +8,12 @@
 
 namespace audio {
 
-// Turns frames of bytes in a line's format into interleaved stereo float. Integer samples are
-// scaled by a power of two (-1 <= x < 1), so 8-, 16- and 24-bit values come out exactly;
-// float samples within full scale pass unchanged, larger ones are clipped to it and NaN and
-// infinities come out silent. Mono goes to both sides at full level; wider layouts are folded
-// down to stereo. Every value put out is within [-1, 1].
+// Turns frames of bytes in a line's format into interleaved float: mono stays one channel (it
+// is converted as one, and spread to both sides after), everything else comes out stereo.
+// Integer samples are scaled by a power of two (-1 <= x < 1), so 8-, 16- and 24-bit values
+// come out exactly; float samples within full scale pass unchanged, larger ones are clipped to
+// it and NaN and infinities come out silent. Wider layouts are folded down to stereo at the
+// usual levels; a fold-down may pass full scale, as the same sound on speakers would add up.
 class SampleDecoder {
 public:
     // True when a line can take this format.
@@ -21,7 +22,9 @@ public:
     // format must be accepted. maxFrames bounds one call of decode.
     SampleDecoder(const AudioFormat& format, int maxFrames);
 
-    // Decodes frames whole frames from in to out (2 * frames floats).
+    // 1 for mono, 2 for everything else.
+    int outputChannels() const { return format_.channels == 1 ? 1 : 2; }
+    // Decodes frames whole frames from in to out (outputChannels() * frames floats).
     void decode(const std::byte* in, int frames, float* out);
 
     // The fold-down gains from each input channel to left and right.

@@ -1,6 +1,7 @@
 #include "audio/SndfileInputStream.h"
 
 #include "audio/AudioException.h"
+#include "audio/Config.h"
 
 #include <bit>
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace audio {
 
@@ -89,6 +91,46 @@ std::string systemError(const std::string& path, int error)
     return path + " (" + std::strerror(error) + ")";
 }
 
+// Where libsndfile says a channel sounds.
+Speaker speakerOf(int channel)
+{
+    switch (channel) {
+    case SF_CHANNEL_MAP_LEFT:
+    case SF_CHANNEL_MAP_FRONT_LEFT:
+    case SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER:
+        return Speaker::FrontLeft;
+    case SF_CHANNEL_MAP_RIGHT:
+    case SF_CHANNEL_MAP_FRONT_RIGHT:
+    case SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER:
+        return Speaker::FrontRight;
+    case SF_CHANNEL_MAP_MONO:
+    case SF_CHANNEL_MAP_CENTER:
+    case SF_CHANNEL_MAP_FRONT_CENTER:
+    case SF_CHANNEL_MAP_TOP_CENTER:
+    case SF_CHANNEL_MAP_TOP_FRONT_CENTER:
+        return Speaker::FrontCentre;
+    case SF_CHANNEL_MAP_REAR_CENTER:
+    case SF_CHANNEL_MAP_TOP_REAR_CENTER:
+        return Speaker::BackCentre;
+    case SF_CHANNEL_MAP_LFE:
+        return Speaker::LowFrequency;
+    case SF_CHANNEL_MAP_REAR_LEFT:
+    case SF_CHANNEL_MAP_TOP_REAR_LEFT:
+        return Speaker::BackLeft;
+    case SF_CHANNEL_MAP_REAR_RIGHT:
+    case SF_CHANNEL_MAP_TOP_REAR_RIGHT:
+        return Speaker::BackRight;
+    case SF_CHANNEL_MAP_SIDE_LEFT:
+    case SF_CHANNEL_MAP_TOP_FRONT_LEFT:
+        return Speaker::SideLeft;
+    case SF_CHANNEL_MAP_SIDE_RIGHT:
+    case SF_CHANNEL_MAP_TOP_FRONT_RIGHT:
+        return Speaker::SideRight;
+    default:
+        return Speaker::Other;
+    }
+}
+
 } // namespace
 
 SndfileInputStream::SndfileInputStream(const std::string& path)
@@ -155,6 +197,14 @@ SndfileInputStream::SndfileInputStream(const std::string& path)
         format_.bigEndian = std::endian::native == std::endian::big;
     }
     format_.frameSize = format_.channels * (format_.sampleSizeInBits / 8);
+    if (info.channels > 2 && info.channels <= config::maxChannels) {
+        std::vector<int> map(static_cast<std::size_t>(info.channels));
+        if (sf_command(file_, SFC_GET_CHANNEL_MAP_INFO, map.data(),
+                static_cast<int>(map.size() * sizeof(int)))
+            == SF_TRUE)
+            for (int channel : map)
+                format_.speakers.push_back(speakerOf(channel));
+    }
 }
 
 SndfileInputStream::~SndfileInputStream()

@@ -1,11 +1,13 @@
 // Figures for the audio service: render cost, lines per block, start-up latency of a sound
 // (against opening a fresh SDL device per sound) and rate-converter throughput.
 // Prints a table; passes or fails nothing.
+#include "audio/AePlayWave.h"
 #include "audio/Config.h"
 #include "audio/Mixer.h"
 #include "audio/MixerLine.h"
 #include "audio/OutputDevice.h"
 #include "audio/PlayerThreads.h"
+#include "audio/RateConverter.h"
 #include "bench/BenchFigures.h"
 
 #include <SDL.h>
@@ -16,9 +18,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <malloc.h>
 #include <memory>
 #include <poll.h>
 #include <samplerate.h>
+#include <soxr.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -38,7 +43,7 @@ constexpr double budgetNs = 1e9 * block / rate;
 
 AudioFormat pcm16Stereo(float sampleRate)
 {
-    return { Encoding::PCM_SIGNED, sampleRate, 16, 2, 4, false };
+    return { Encoding::PCM_SIGNED, sampleRate, 16, 2, 4, false, {} };
 }
 
 std::vector<std::byte> noise16(std::size_t frames, unsigned seed)
@@ -388,36 +393,69 @@ void latencySection(int sounds)
         1000.0 * info.bufferFrames / info.sampleRate + 1);
 }
 
-// Input frames per second one line's converter takes (stereo float, 44.1 kHz to 48 kHz, in
-// the line's pieces).
-double converterThroughput(int type)
+// Input frames per second one converter takes (44.1 kHz to 48 kHz, channels interleaved, in
+// the line's pieces): a line's own soxr recipe, or libsamplerate's (for comparison only).
+template <typename Convert> double throughput(int channels, Convert&& convert)
 {
-    int error = 0;
-    SRC_STATE* state = src_new(type, 2, &error);
     const int piece = config::writePieceFrames;
-    std::vector<float> in(static_cast<std::size_t>(piece * 2));
+    std::vector<float> in(static_cast<std::size_t>(piece * channels));
     for (std::size_t i = 0; i < in.size(); ++i)
         in[i] = static_cast<float>(std::sin(0.01 * static_cast<double>(i)));
-    std::vector<float> out(static_cast<std::size_t>(4 * piece * 2));
-    const double ratio = 48000.0 / 44100.0;
+    std::vector<float> out(static_cast<std::size_t>(4 * piece * channels));
     long frames = 0;
     const auto start = Clock::now();
     double seconds = 0;
     while (seconds < 1.0) {
-        for (int k = 0; k < 64; ++k) {
-            SRC_DATA data {};
-            data.data_in = in.data();
-            data.input_frames = piece;
-            data.data_out = out.data();
-            data.output_frames = 4 * piece;
-            data.src_ratio = ratio;
-            src_process(state, &data);
-            frames += data.input_frames_used;
-        }
+        for (int k = 0; k < 64; ++k)
+            frames += convert(in.data(), piece, out.data(), 4 * piece);
         seconds = std::chrono::duration<double>(Clock::now() - start).count();
     }
-    src_delete(state);
     return static_cast<double>(frames) / seconds;
+}
+
+double soxrThroughput(unsigned long recipe, int channels)
+{
+    RateConverter converter(44100.0, 48000.0, static_cast<unsigned>(channels), recipe);
+    return throughput(channels, [&](const float* in, int n, float* out, int room) {
+        std::size_t used = 0;
+        converter.process(
+            in, static_cast<std::size_t>(n), used, out, static_cast<std::size_t>(room));
+        return static_cast<long>(used);
+    });
+}
+
+double samplerateThroughput(int type, int channels)
+{
+    int error = 0;
+    SRC_STATE* state = src_new(type, channels, &error);
+    const double fps = throughput(channels, [&](const float* in, int n, float* out, int room) {
+        SRC_DATA data {};
+        data.data_in = in;
+        data.input_frames = n;
+        data.data_out = out;
+        data.output_frames = room;
+        data.src_ratio = 48000.0 / 44100.0;
+        src_process(state, &data);
+        return data.input_frames_used;
+    });
+    src_delete(state);
+    return fps;
+}
+
+// Heap bytes one fresh converter of the recipe holds once it has converted its first pieces.
+std::size_t converterBytes(unsigned long recipe, int channels)
+{
+    const std::size_t before = mallinfo2().uordblks;
+    std::size_t bytes = 0;
+    {
+        RateConverter converter(44100.0, 48000.0, static_cast<unsigned>(channels), recipe);
+        std::vector<float> in(static_cast<std::size_t>(4096 * channels), 0.1f);
+        std::vector<float> out(static_cast<std::size_t>(8192 * channels));
+        std::size_t used = 0;
+        converter.process(in.data(), 4096, used, out.data(), 8192);
+        bytes = mallinfo2().uordblks - before - (in.size() + out.size()) * sizeof(float);
+    }
+    return bytes;
 }
 
 // The whole write path of one line (decode 16-bit, convert 44.1 to 48 kHz, ring), with its
@@ -446,30 +484,47 @@ double writePathThroughput()
 
 void converterSection()
 {
-    std::printf("\n== Rate conversion, 44.1 kHz stereo to 48 kHz, one line on one core\n");
-    std::printf(
-        "%-34s %18s %26s\n", "converter", "input frames/s", "lines fed in real time, 2 cores");
+    std::printf("\n== Rate conversion, 44.1 kHz to 48 kHz, one line on one core, in %d-frame "
+                "pieces\n",
+        config::writePieceFrames);
+    std::printf("%-40s %9s %16s %14s %12s\n", "converter", "channels", "input frames/s",
+        "lines, 2 cores", "memory KiB");
+    const struct {
+        unsigned long recipe;
+        const char* name;
+    } recipes[] { { SOXR_HQ | SOXR_LINEAR_PHASE, "soxr 20-bit, linear phase" },
+        { SOXR_HQ | SOXR_MINIMUM_PHASE, "soxr 20-bit, minimum phase" },
+        { SOXR_VHQ | SOXR_LINEAR_PHASE, "soxr 28-bit, linear phase" },
+        { SOXR_MQ | SOXR_LINEAR_PHASE, "soxr 16-bit (medium), linear phase" } };
+    for (const auto& r : recipes)
+        for (int channels : { 2, 1 }) {
+            const double fps = soxrThroughput(r.recipe, channels);
+            std::printf("%-40s %9d %16.3g %14.0f %12zu%s\n", r.name, channels, fps, 2 * fps / 44100,
+                converterBytes(r.recipe, channels) / 1024,
+                r.recipe == (config::converterQuality | config::converterPhase(44100.0, rate))
+                    ? "   <- used from 44.1 kHz"
+                    : "");
+        }
     const struct {
         int type;
         const char* name;
-    } types[] { { SRC_SINC_BEST_QUALITY, "SRC_SINC_BEST_QUALITY" },
-        { SRC_SINC_MEDIUM_QUALITY, "SRC_SINC_MEDIUM_QUALITY" },
-        { SRC_SINC_FASTEST, "SRC_SINC_FASTEST" }, { SRC_LINEAR, "SRC_LINEAR (reference only)" } };
-    for (const auto& t : types) {
-        const double fps = converterThroughput(t.type);
-        std::printf("%-34s %18.3g %26.0f%s\n", t.name, fps, 2 * fps / 44100,
-            t.type == config::resamplerType ? "   <- used" : "");
+    } others[] { { SRC_SINC_MEDIUM_QUALITY, "libsamplerate SINC_MEDIUM (before: none)" },
+        { SRC_SINC_FASTEST, "libsamplerate SINC_FASTEST (before)" } };
+    for (const auto& o : others) {
+        const double fps = samplerateThroughput(o.type, 2);
+        std::printf("%-40s %9d %16.3g %14.0f %12s\n", o.name, 2, fps, 2 * fps / 44100, "");
     }
     const double path = writePathThroughput();
-    std::printf("%-34s %18.3g %26.0f\n", "whole line write path, used one", path, 2 * path / 44100);
+    std::printf(
+        "%-40s %9d %16.3g %14.0f\n", "whole line write path, used one", 2, path, 2 * path / 44100);
 }
 
 // Hits started at once, each on a player thread as the worker does: open a 44.1 kHz line,
 // write its sound in 124288-byte chunks, drain, close. Counts what the device's callback saw.
-void overlapRun(int hits, double seconds, int type, const char* name, int spacingMs)
+void overlapRun(int hits, double seconds, unsigned long recipe, const char* name, int spacingMs)
 {
     Mixer& mixer = outputMixer();
-    mixer.setResamplerType(type);
+    mixer.setConverterQuality(recipe);
     const auto sound = noise16(static_cast<std::size_t>(seconds * 44100), 11);
     const auto underruns = mixer.underruns();
     const auto late = mixer.lateBlocks();
@@ -498,7 +553,7 @@ void overlapRun(int hits, double seconds, int type, const char* name, int spacin
     std::printf("%-26s %6d %9d ms %9.1f s %12.2f s %10llu %12llu\n", name, hits, spacingMs, seconds,
         wall, static_cast<unsigned long long>(mixer.underruns() - underruns),
         static_cast<unsigned long long>(mixer.lateBlocks() - late));
-    mixer.setResamplerType(config::resamplerType);
+    mixer.setConverterQuality(config::converterQuality);
 }
 
 void overlapSection()
@@ -517,13 +572,110 @@ void overlapSection()
         "all done in", "underruns", "late blocks");
     // A roll of 200 hits 10 ms apart, all still ringing at the end, then all 200 at once.
     for (int spacing : { 10, 0 }) {
-        overlapRun(200, 4.0, SRC_SINC_BEST_QUALITY, "SRC_SINC_BEST_QUALITY", spacing);
-        overlapRun(200, 4.0, SRC_SINC_MEDIUM_QUALITY, "SRC_SINC_MEDIUM_QUALITY", spacing);
-        overlapRun(200, 4.0, SRC_SINC_FASTEST, "SRC_SINC_FASTEST", spacing);
+        overlapRun(200, 4.0, SOXR_HQ, "soxr 20-bit (used)", spacing);
+        overlapRun(200, 4.0, SOXR_VHQ, "soxr 28-bit", spacing);
     }
 }
 
 } // namespace
+
+// What one sounding hit costs in all, as the keys start them: 100 hits of a 4-second 44.1 kHz
+// stereo file through the player, resident memory while all of them sound. Ring, converter,
+// decoder, the player's chunk buffer, the open file and the player thread's stack together.
+void hitMemorySection()
+{
+    const std::string path = "/tmp/tamborel-bench-hit-" + std::to_string(::getpid()) + ".wav";
+    {
+        const auto sound = noise16(4 * 44100, 5);
+        auto put32
+            = [](std::ofstream& f, std::uint32_t v) { f.write(reinterpret_cast<char*>(&v), 4); };
+        auto put16
+            = [](std::ofstream& f, std::uint16_t v) { f.write(reinterpret_cast<char*>(&v), 2); };
+        std::ofstream f(path, std::ios::binary);
+        f.write("RIFF", 4);
+        put32(f, static_cast<std::uint32_t>(36 + sound.size()));
+        f.write("WAVEfmt ", 8);
+        put32(f, 16);
+        put16(f, 1);
+        put16(f, 2);
+        put32(f, 44100);
+        put32(f, 44100 * 4);
+        put16(f, 4);
+        put16(f, 16);
+        f.write("data", 4);
+        put32(f, static_cast<std::uint32_t>(sound.size()));
+        f.write(reinterpret_cast<const char*>(sound.data()),
+            static_cast<std::streamsize>(sound.size()));
+    }
+    try {
+        openOutputEarly();
+        outputMixer();
+    } catch (const std::exception& failure) {
+        std::printf("\n== Memory of a sounding hit: no device (%s)\n", failure.what());
+        return;
+    }
+    Mixer& mixer = outputMixer();
+    constexpr int hits = 100;
+    const long before = residentKiB();
+    for (int i = 0; i < hits; ++i)
+        AePlayWave(path).start();
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (mixer.lineCount() < static_cast<std::size_t>(hits) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Each player has read its first chunks and filled its ring.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long during = residentKiB();
+    std::printf("\n== Memory of a sounding hit, all of it: %d hits of a 4 s 44.1 kHz stereo file "
+                "sounding at once take %.1f MiB resident, %.0f KiB a hit (%zu lines sounding)\n",
+        hits, static_cast<double>(during - before) / 1024,
+        static_cast<double>(during - before) / hits, mixer.lineCount());
+    while (mixer.lineCount() > 0 && Clock::now() < deadline + std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::remove(path.c_str());
+}
+
+// How long opening a line (which attaches it) takes while other threads close theirs (which
+// detach them, waiting for render) and render runs on a thread of its own, block after block.
+void attachSection()
+{
+    Mixer mixer(rate);
+    std::atomic<bool> stop { false };
+    std::thread renderer([&] {
+        std::vector<float> out(block * 2);
+        while (!stop) {
+            mixer.render(out.data(), block);
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    });
+    std::vector<std::thread> closers;
+    for (int t = 0; t < 2; ++t)
+        closers.emplace_back([&] {
+            while (!stop) {
+                auto line = mixer.createLine();
+                line->open(pcm16Stereo(rate));
+                line->start();
+                line->close();
+            }
+        });
+    std::vector<double> opens;
+    for (int i = 0; i < 3000; ++i) {
+        auto line = mixer.createLine();
+        const auto t0 = Clock::now();
+        line->open(pcm16Stereo(rate));
+        opens.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        if (i % 50 == 49) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    stop = true;
+    renderer.join();
+    for (auto& c : closers)
+        c.join();
+    std::printf("\n== Opening a line while two threads close theirs and render runs: %zu opens, "
+                "median %.1f us, p99 %.1f us, max %.1f us (the table grew to %zu slots)\n",
+        opens.size(), percentile(opens, 50), percentile(opens, 99),
+        *std::max_element(opens.begin(), opens.end()), mixer.tableCapacity());
+}
 
 int main(int argc, char** argv)
 {
@@ -539,9 +691,20 @@ int main(int argc, char** argv)
     const int sounds = 300;
     std::printf("tamborel-bench: %u hardware threads\n", std::thread::hardware_concurrency());
     if (!latencyOnly) {
-        memorySection(); // first, while freed memory cannot hide what lines take
+        // Each in a fresh process, while freed memory cannot hide what lines take.
+        for (void (*section)() : { hitMemorySection, memorySection }) {
+            std::fflush(stdout);
+            if (const pid_t child = ::fork(); child == 0) {
+                section();
+                std::fflush(stdout);
+                std::_Exit(0);
+            } else if (child > 0) {
+                ::waitpid(child, nullptr, 0);
+            }
+        }
         renderSection();
         converterSection();
+        attachSection();
     }
     latencySection(sounds);
     if (!latencyOnly)

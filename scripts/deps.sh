@@ -6,7 +6,7 @@ set -euo pipefail
 run_packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
-  libsdl2-dev libpipewire-0.3-dev libpulse-dev libsndfile1-dev libsamplerate0-dev
+  libsdl2-dev libpipewire-0.3-dev libpulse-dev libsndfile1-dev libsoxr-dev libsamplerate0-dev
   fonts-dejavu-core fonts-liberation
 )
 test_packages=(

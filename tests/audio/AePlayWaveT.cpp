@@ -68,7 +68,7 @@ public:
     AudioFormat getFormat() const override
     {
         return { Encoding::PCM_SIGNED, 44100.0f, 16, script_.frameSize / 2, script_.frameSize,
-            false };
+            false, {} };
     }
     std::int32_t read(std::byte* buffer, std::int32_t off, std::int32_t len) override
     {

@@ -114,19 +114,19 @@ TEST(HostileSamplesT, NonFiniteSamplesAreSilentAndHugeOnesClippedWhenDecoded)
     const std::vector<double> doubles { std::nan(""), 1e300, -1e300, 1e-300, 0.25 };
     const std::vector<float> expectedFromDoubles { 0, 1, -1, 0, 0.25f };
 
-    SampleDecoder single({ Encoding::PCM_FLOAT, 44100, 32, 1, 4, false }, 16);
-    std::vector<float> out(2 * floats.size());
+    // Mono, so one value a frame.
+    SampleDecoder single({ Encoding::PCM_FLOAT, 44100, 32, 1, 4, false, {} }, 16);
+    ASSERT_EQ(single.outputChannels(), 1);
+    std::vector<float> out(floats.size());
     single.decode(reinterpret_cast<const std::byte*>(floats.data()),
         static_cast<int>(floats.size()), out.data());
-    for (std::size_t i = 0; i < floats.size(); ++i) {
-        EXPECT_EQ(out[2 * i], expected[i]) << "float " << floats[i];
-        EXPECT_EQ(out[2 * i + 1], expected[i]) << "float " << floats[i];
-    }
-    SampleDecoder wide({ Encoding::PCM_FLOAT, 44100, 64, 1, 8, false }, 16);
+    for (std::size_t i = 0; i < floats.size(); ++i)
+        EXPECT_EQ(out[i], expected[i]) << "float " << floats[i];
+    SampleDecoder wide({ Encoding::PCM_FLOAT, 44100, 64, 1, 8, false, {} }, 16);
     wide.decode(reinterpret_cast<const std::byte*>(doubles.data()),
         static_cast<int>(doubles.size()), out.data());
     for (std::size_t i = 0; i < doubles.size(); ++i)
-        EXPECT_EQ(out[2 * i], expectedFromDoubles[i]) << "double " << doubles[i];
+        EXPECT_EQ(out[i], expectedFromDoubles[i]) << "double " << doubles[i];
 }
 
 // One NaN or infinity in a file at another rate than the device's used to come out of the rate
@@ -163,7 +163,7 @@ TEST_F(HostileFilesT, ANonFiniteSampleSilencesNeitherItsOwnSoundNorTheOthers)
         Mixer mixer(48000);
         // Another sound playing at the same time: a steady quarter-scale tone at the mixer's rate.
         MixerLine other(mixer);
-        other.open({ Encoding::PCM_SIGNED, 48000, 16, 1, 2, false });
+        other.open({ Encoding::PCM_SIGNED, 48000, 16, 1, 2, false, {} });
         const Bytes tone = [&] {
             Bytes b;
             for (std::size_t i = 0; i < 12000; ++i)
@@ -180,6 +180,7 @@ TEST_F(HostileFilesT, ANonFiniteSampleSilencesNeitherItsOwnSoundNorTheOthers)
         std::vector<std::byte> buffer(124288);
         for (std::int32_t n; (n = stream.read(buffer.data(), 0, 124288)) != -1;)
             ASSERT_EQ(line.write(buffer.data(), 0, n), n);
+        line.drain(); // the converter's tail too; not started yet, so it does not wait
         ASSERT_GT(line.framesQueued(), 9000u);
 
         other.start();
@@ -204,10 +205,10 @@ TEST_F(HostileFilesT, ANonFiniteSampleSilencesNeitherItsOwnSoundNorTheOthers)
     }
 }
 
-// A file's rate is first checked against the rate the device is asked for; the device may
-// run at another, and a ratio the converter refuses used to leave the line silent while it
-// seemed to play. Such a line is now refused, and the same file plays on a device it suits.
-TEST_F(HostileFilesT, RatesTheConverterCannotReachAreRefusedOnThatDeviceOnly)
+// Rates from 8 to 384 kHz play on a device at any rate; a header outside them is refused at
+// once with the rates that play named, instead of a line converting for minutes (3 Hz) or
+// spending a core (12 MHz).
+TEST_F(HostileFilesT, RatesFrom8To384KilohertzPlayAndOthersAreRefusedWithTheReason)
 {
     struct Case {
         std::uint32_t fileRate;
@@ -215,8 +216,10 @@ TEST_F(HostileFilesT, RatesTheConverterCannotReachAreRefusedOnThatDeviceOnly)
         int mixerRate;
         bool plays;
     };
-    for (const Case c : { Case { 188, 40, 48000, true }, Case { 188, 40, 96000, false },
-             Case { 12288000, 40000, 48000, true }, Case { 12288000, 40000, 44100, false } }) {
+    for (const Case c : { Case { 8000, 400, 48000, true }, Case { 8000, 400, 44100, true },
+             Case { 384000, 40000, 48000, true }, Case { 384000, 40000, 44100, true },
+             Case { 3, 40, 48000, false }, Case { 7999, 400, 48000, false },
+             Case { 384001, 40000, 48000, false }, Case { 12288000, 40000, 48000, false } }) {
         SCOPED_TRACE(
             testing::Message() << c.fileRate << " Hz file, device at " << c.mixerRate << " Hz");
         const std::string path
@@ -231,11 +234,14 @@ TEST_F(HostileFilesT, RatesTheConverterCannotReachAreRefusedOnThatDeviceOnly)
             EXPECT_EQ(outcome.framesWritten, static_cast<std::uint64_t>(c.frames));
             const double expected = c.frames * static_cast<double>(c.mixerRate) / c.fileRate;
             EXPECT_NEAR(static_cast<double>(outcome.framesQueued), expected, expected / 100 + 2);
-            EXPECT_NEAR(outcome.peak, 0.5f, 0.1f);
+            // A steady half-scale level; the step from silence into it rings a little through
+            // the converter's filter, the more so the lower the file's rate.
+            EXPECT_GT(outcome.peak, 0.45f);
+            EXPECT_LT(outcome.peak, 0.75f);
         } else {
             EXPECT_EQ(outcome.end, sample_path::End::LineRefused);
-            EXPECT_NE(outcome.message.find("device at " + std::to_string(c.mixerRate) + " Hz"),
-                std::string::npos)
+            EXPECT_NE(
+                outcome.message.find("sample rates from 8000 to 384000 Hz"), std::string::npos)
                 << outcome.message;
             EXPECT_EQ(outcome.framesWritten, 0u);
         }
@@ -268,7 +274,8 @@ TEST_F(HostileFilesT, HeadersThatLieEndCleanly)
         { "a frame cut in two at the end", Bytes(good.begin(), good.end() - 3), End::Played, 49 },
         { "more channels than a line mixes", wav({ 1, 33, 44100, 16 }, pcm16Sine(50, 33)),
             End::LineRefused, 0 },
-        { "a rate beyond the converter", wav({ 1, 2, 12288001, 16 }, tone), End::LineRefused, 0 },
+        { "a rate of 12 MHz", wav({ 1, 2, 12288001, 16 }, tone), End::LineRefused, 0 },
+        { "a rate of 3 Hz", wav({ 1, 2, 3, 16 }, tone), End::LineRefused, 0 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

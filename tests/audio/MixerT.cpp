@@ -65,11 +65,11 @@ constexpr int rate = 48000;
 
 AudioFormat floatStereo(float sampleRate = rate)
 {
-    return { Encoding::PCM_FLOAT, sampleRate, 32, 2, 8, false };
+    return { Encoding::PCM_FLOAT, sampleRate, 32, 2, 8, false, {} };
 }
 AudioFormat pcm16(int channels, float sampleRate = rate)
 {
-    return { Encoding::PCM_SIGNED, sampleRate, 16, channels, 2 * channels, false };
+    return { Encoding::PCM_SIGNED, sampleRate, 16, channels, 2 * channels, false, {} };
 }
 
 template <typename T> std::vector<std::byte> bytesOf(const std::vector<T>& values)
@@ -163,14 +163,14 @@ TEST(MixerLineT, OneFloatLineComesOutBitExact)
     line->open(floatStereo());
     line->start();
     const auto samples = randomSamples(2 * 3000, 1, 1.0f);
-    writeAll(*line, bytesOf(samples));
-    const auto out = renderBlocks(mixer, 12);
+    auto out = playSound(mixer, *line, bytesOf(samples));
+    const auto after = renderBlocks(mixer, 2);
+    out.insert(out.end(), after.begin(), after.end());
     for (std::size_t i = 0; i < samples.size(); ++i)
         ASSERT_EQ(std::bit_cast<std::uint32_t>(out[i]), std::bit_cast<std::uint32_t>(samples[i]))
             << "sample " << i;
     for (std::size_t i = samples.size(); i < out.size(); ++i)
         ASSERT_EQ(out[i], 0.0f) << "nothing after the end, at " << i;
-    line->drain();
     line->close();
 }
 
@@ -185,25 +185,25 @@ TEST(MixerLineT, EveryEncodingAndByteOrderDecodesToTheSameValues)
     };
     const float step8 = 1.0f / 128, step16 = 1.0f / 32768, step24 = 1.0f / 8388608;
     const std::vector<Case> cases {
-        { "8-bit unsigned", { Encoding::PCM_UNSIGNED, rate, 8, 1, 1, false },
+        { "8-bit unsigned", { Encoding::PCM_UNSIGNED, rate, 8, 1, 1, false, {} },
             { 0xC0, 0x60, 0x81, 0x00 }, { 0.5f, -0.25f, step8, -1.0f } },
-        { "8-bit signed", { Encoding::PCM_SIGNED, rate, 8, 1, 1, false },
+        { "8-bit signed", { Encoding::PCM_SIGNED, rate, 8, 1, 1, false, {} },
             { 0x40, 0xE0, 0x01, 0x80 }, { 0.5f, -0.25f, step8, -1.0f } },
         { "16-bit little", pcm16(1), { 0x00, 0x40, 0x00, 0xE0, 0x01, 0x00, 0x00, 0x80 },
             { 0.5f, -0.25f, step16, -1.0f } },
-        { "16-bit big", { Encoding::PCM_SIGNED, rate, 16, 1, 2, true },
+        { "16-bit big", { Encoding::PCM_SIGNED, rate, 16, 1, 2, true, {} },
             { 0x40, 0x00, 0xE0, 0x00, 0x00, 0x01, 0x80, 0x00 }, { 0.5f, -0.25f, step16, -1.0f } },
-        { "24-bit little", { Encoding::PCM_SIGNED, rate, 24, 1, 3, false },
+        { "24-bit little", { Encoding::PCM_SIGNED, rate, 24, 1, 3, false, {} },
             { 0, 0, 0x40, 0, 0, 0xE0, 1, 0, 0, 0, 0, 0x80 }, { 0.5f, -0.25f, step24, -1.0f } },
-        { "24-bit big", { Encoding::PCM_SIGNED, rate, 24, 1, 3, true },
+        { "24-bit big", { Encoding::PCM_SIGNED, rate, 24, 1, 3, true, {} },
             { 0x40, 0, 0, 0xE0, 0, 0, 0, 0, 1, 0x80, 0, 0 }, { 0.5f, -0.25f, step24, -1.0f } },
-        { "32-bit little", { Encoding::PCM_SIGNED, rate, 32, 1, 4, false },
+        { "32-bit little", { Encoding::PCM_SIGNED, rate, 32, 1, 4, false, {} },
             { 0, 0, 0, 0x40, 0, 0, 0, 0xE0, 0, 1, 0, 0, 0, 0, 0, 0x80 },
             { 0.5f, -0.25f, 1.0f / 8388608, -1.0f } },
-        { "float big", { Encoding::PCM_FLOAT, rate, 32, 1, 4, true },
+        { "float big", { Encoding::PCM_FLOAT, rate, 32, 1, 4, true, {} },
             { 0x3F, 0, 0, 0, 0xBE, 0x80, 0, 0, 0x38, 0, 0, 0, 0xBF, 0x80, 0, 0 },
             { 0.5f, -0.25f, step16, -1.0f } },
-        { "double little", { Encoding::PCM_FLOAT, rate, 64, 1, 8, false },
+        { "double little", { Encoding::PCM_FLOAT, rate, 64, 1, 8, false, {} },
             { 0, 0, 0, 0, 0, 0, 0xE0, 0x3F, 0, 0, 0, 0, 0, 0, 0xD0, 0xBF, 0, 0, 0, 0, 0, 0, 0x00,
                 0x3F, 0, 0, 0, 0, 0, 0, 0xF0, 0xBF },
             { 0.5f, -0.25f, step16, -1.0f } },
@@ -244,22 +244,14 @@ TEST(MixerLineT, WideLayoutsFoldDownToStereo)
         ASSERT_GE(out.size(), 2u);
         seen.push_back({ out[0], out[1] });
     }
-    EXPECT_GT(seen[0][0], 0.0f);
-    EXPECT_EQ(seen[0][1], 0.0f);
-    EXPECT_EQ(seen[1][0], 0.0f);
-    EXPECT_EQ(seen[1][0], seen[0][1]);
-    EXPECT_EQ(seen[1][1], seen[0][0]);
-    EXPECT_GT(seen[2][0], 0.0f) << "centre on both sides";
-    EXPECT_FLOAT_EQ(seen[2][0], seen[2][1]);
-    EXPECT_LT(seen[2][0], seen[0][0]);
-    EXPECT_EQ(seen[3][0], 0.0f) << "LFE left out";
-    EXPECT_EQ(seen[3][1], 0.0f);
-    EXPECT_GT(seen[4][0], 0.0f);
-    EXPECT_EQ(seen[4][1], 0.0f);
-    EXPECT_EQ(seen[5][0], 0.0f);
-    EXPECT_GT(seen[5][1], 0.0f);
-    // Everything at full level on every channel stays within full scale.
-    EXPECT_LE(seen[0][0] + seen[2][0] + seen[4][0], 0.5f + 1e-6f);
+    // At the usual levels: fronts whole on their side, centre and surrounds at -3 dB, no LFE.
+    constexpr float half = 0.5f, h = 0.70710678f;
+    const std::vector<std::array<float, 2>> expected { { half, 0 }, { 0, half },
+        { half * h, half * h }, { 0, 0 }, { half * h, 0 }, { 0, half * h } };
+    for (std::size_t c = 0; c < expected.size(); ++c) {
+        EXPECT_FLOAT_EQ(seen[c][0], expected[c][0]) << "channel " << c;
+        EXPECT_FLOAT_EQ(seen[c][1], expected[c][1]) << "channel " << c;
+    }
 }
 
 TEST(MixerLineT, TwoLinesSum)
@@ -285,20 +277,39 @@ TEST(MixerLineT, TwoLinesSum)
     }
 }
 
-TEST(MixerLineT, OutputIsClippedAndNonFiniteIsSilenced)
+TEST(MixerLineT, BeyondFullScaleTheMixIsTurnedDownNotSquaredOff)
 {
+    // Two lines whose first frame sums to (1.5, -2.0), then to a steady (0.5, -0.5).
     Mixer mixer(rate);
-    auto line = mixer.createLine();
-    line->open(floatStereo());
-    line->start();
-    const float inf = std::numeric_limits<float>::infinity();
-    std::vector<float> samples { 1.5f, -2.0f, std::nanf(""), inf, -inf, 0.25f, 1.0f, -1.0f };
-    samples.resize(2 * config::startFrames, 0.0f);
-    writeAll(*line, bytesOf(samples));
-    const auto out = renderBlocks(mixer, 1);
-    const std::vector<float> expected { 1.0f, -1.0f, 0.0f, 0.0f, 0.0f, 0.25f, 1.0f, -1.0f };
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(out[i], expected[i]) << i;
+    std::vector<std::unique_ptr<SourceDataLine>> lines;
+    std::vector<float> samples { 0.75f, -1.0f };
+    samples.resize(2 * 16 * block);
+    for (std::size_t i = 2; i < samples.size(); i += 2) {
+        samples[i] = 0.25f;
+        samples[i + 1] = -0.25f;
+    }
+    for (int l = 0; l < 2; ++l) {
+        lines.push_back(mixer.createLine());
+        lines.back()->open(floatStereo());
+        lines.back()->start();
+        writeAll(*lines.back(), bytesOf(samples));
+    }
+    const auto out = renderBlocks(mixer, 15);
+    // The loudest side comes to full scale and the other keeps its share of it.
+    EXPECT_EQ(out[0], 0.75f);
+    EXPECT_EQ(out[1], -1.0f);
+    // The gain then holds a while, and glides back towards 1: turned down, never up.
+    const std::size_t hold = rate * 5 / 100;
+    EXPECT_EQ(out[2], 0.25f);
+    EXPECT_EQ(out[2 * (hold - 1)], 0.25f);
+    for (std::size_t i = 2 * hold; i + 2 < out.size(); i += 2) {
+        ASSERT_GE(out[i + 2], out[i]) << i / 2;
+        ASSERT_LT(out[i], 0.5f) << i / 2;
+        ASSERT_EQ(out[i + 1], -out[i]) << "both sides alike";
+    }
+    for (float x : out)
+        ASSERT_LE(std::fabs(x), 1.0f);
+    EXPECT_EQ(mixer.limitedBlocks(), 1u);
 }
 
 TEST(MixerLineT, PanIsABalanceThatHoldsFromTheFirstFrameAndGlidesWhenMoved)
@@ -351,11 +362,11 @@ TEST(MixerLineT, BadRequestsAreRefused)
     Mixer mixer(rate);
     auto line = mixer.createLine();
     EXPECT_THROW(
-        line->open({ Encoding::PCM_SIGNED, rate, 12, 1, 2, false }), LineUnavailableException);
+        line->open({ Encoding::PCM_SIGNED, rate, 12, 1, 2, false, {} }), LineUnavailableException);
     EXPECT_THROW(
-        line->open({ Encoding::PCM_SIGNED, 0, 16, 1, 2, false }), LineUnavailableException);
+        line->open({ Encoding::PCM_SIGNED, 0, 16, 1, 2, false, {} }), LineUnavailableException);
     EXPECT_THROW(
-        line->open({ Encoding::PCM_SIGNED, rate, 16, 2, 2, false }), LineUnavailableException);
+        line->open({ Encoding::PCM_SIGNED, rate, 16, 2, 2, false, {} }), LineUnavailableException);
     EXPECT_THROW(line->getControl(FloatControl::Type::PAN), IllegalArgumentException);
     line->open(pcm16(2));
     EXPECT_THROW(line->open(pcm16(2)), IllegalArgumentException);
@@ -452,7 +463,7 @@ TEST(MixerLineT, ChunksJoinWithoutGapOrRepeat)
     EXPECT_EQ(mixer.underruns(), 0u);
 }
 
-TEST(MixerLineT, UnderrunsCountOnlyADryRingBeforeTheEnd)
+TEST(MixerLineT, ALateWorkerFadesOutAndBackInAndCountsOneUnderrun)
 {
     Mixer mixer(rate);
     auto line = mixer.createLine();
@@ -468,11 +479,29 @@ TEST(MixerLineT, UnderrunsCountOnlyADryRingBeforeTheEnd)
     EXPECT_EQ(out[0], 0.1f);
     EXPECT_EQ(mixer.underruns(), 0u);
     out = renderBlocks(mixer, 1);
-    EXPECT_EQ(out[2 * 99], 0.1f);
+    // Not a step from 0.1 to silence: the last frames it has fade out, never to zero.
+    EXPECT_LT(out[0], 0.1f);
+    for (std::size_t i = 2; i < 2 * 100; i += 2)
+        ASSERT_LT(out[i], out[i - 2]) << i / 2;
+    EXPECT_GT(out[2 * 99], 0.0f);
+    EXPECT_LT(out[2 * 99], 0.1f / 50);
     EXPECT_EQ(out[2 * 100], 0.0f);
     EXPECT_EQ(mixer.underruns(), 1u);
+    // Still behind: silence, and no more underruns counted for the same wait.
+    writeAll(*line, bytesOf(std::vector<float>(2 * 10, 0.1f)));
+    out = renderBlocks(mixer, 3);
+    EXPECT_EQ(*std::max_element(out.begin(), out.end()), 0.0f);
+    EXPECT_EQ(mixer.underruns(), 1u);
+    // Its frames come: it fades back in from near silence, then plays them as they are.
+    writeAll(*line, bytesOf(std::vector<float>(2 * config::startFrames, 0.1f)));
+    out = renderBlocks(mixer, 1);
+    EXPECT_GT(out[0], 0.0f);
+    EXPECT_LT(out[0], 0.1f / 50);
+    for (std::size_t i = 2; i < 2 * 100; i += 2)
+        ASSERT_GE(out[i], out[i - 2]) << i / 2;
+    EXPECT_EQ(out[2 * 255], 0.1f);
     playSound(mixer, *line, {});
-    renderBlocks(mixer, 3);
+    renderBlocks(mixer, 8);
     EXPECT_EQ(mixer.underruns(), 1u) << "after the end the line is silent, not short";
 }
 
@@ -574,7 +603,7 @@ TEST(MixerT, StressProducersWhileRendering)
     // Two players, one hard left and one hard right, written by their own threads in chunks of
     // random size, while other threads open and close lines and the table grows; rendering
     // runs flat out, so rings run dry and fill again. Each side must still carry its player's
-    // samples in order, nothing lost or repeated, with only silence between them.
+    // samples in order, nothing lost or repeated, with only silence and fades between them.
     Mixer mixer(rate);
     constexpr int frames = 200000;
     std::vector<std::unique_ptr<SourceDataLine>> players;
@@ -638,7 +667,16 @@ TEST(MixerT, StressProducersWhileRendering)
                 heard.push_back(x);
         const auto& sound = sounds[static_cast<std::size_t>(p)];
         ASSERT_EQ(heard.size(), sound.size()) << "player " << p;
-        for (std::size_t i = 0; i < sound.size(); ++i)
-            ASSERT_EQ(heard[i], sound[i] / 32768.0f) << "player " << p << ", frame " << i;
+        // Where a ring ran dry the line faded out and back in: those frames are turned down,
+        // never up, and only a fade's length on each side of a dry spell.
+        std::size_t turnedDown = 0;
+        for (std::size_t i = 0; i < sound.size(); ++i) {
+            const float want = sound[i] / 32768.0f;
+            ASSERT_GT(heard[i] / want, 0.0f) << "player " << p << ", frame " << i;
+            ASSERT_LE(heard[i] / want, 1.0f + 1e-6f) << "player " << p << ", frame " << i;
+            turnedDown += heard[i] != want ? 1 : 0;
+        }
+        const std::size_t fade = rate * config::starvedFadeMs / 1000;
+        EXPECT_LE(turnedDown, 2 * fade * (mixer.underruns() + 1)) << "player " << p;
     }
 }

@@ -93,7 +93,7 @@ TEST_F(OutputDeviceT, DiskDriverPlaysTheFileBytesExactly)
 TEST_F(OutputDeviceT, NoDeviceFailsTheLineAndALaterDeviceIsUsed)
 {
     ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
-    const DataLineInfo info { { Encoding::PCM_SIGNED, 44100, 16, 2, 4, false } };
+    const DataLineInfo info { { Encoding::PCM_SIGNED, 44100, 16, 2, 4, false, {} } };
     try {
         AudioSystem::instance().getLine(info);
         FAIL() << "a line without a device";

@@ -171,6 +171,52 @@ TEST_F(SndfileInputStreamT, EveryEncodingReportsItsFormatAndDeliversItsSamples)
     }
 }
 
+TEST_F(SndfileInputStreamT, AFileThatNamesItsSpeakersSaysWhereEachChannelSounds)
+{
+    // Left, right, centre and LFE: not the quad layout that four channels usually are.
+    // WAVE_FORMAT_EXTENSIBLE with the speaker mask FL | FR | FC | LFE, 16 frames of 16 bits.
+    const auto path = dir_ / "mapped.wav";
+    {
+        std::vector<std::uint8_t> b;
+        auto put = [&](std::uint32_t v, int bytes) {
+            for (int i = 0; i < bytes; ++i)
+                b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        };
+        auto text = [&](const char* t) {
+            for (int i = 0; i < 4; ++i)
+                b.push_back(static_cast<std::uint8_t>(t[i]));
+        };
+        const std::uint32_t dataBytes = 16 * 4 * 2;
+        text("RIFF");
+        put(4 + 8 + 40 + 8 + dataBytes, 4);
+        text("WAVE");
+        text("fmt ");
+        put(40, 4);
+        put(0xFFFE, 2); // extensible
+        put(4, 2);
+        put(48000, 4);
+        put(48000 * 8, 4);
+        put(8, 2);
+        put(16, 2);
+        put(22, 2);
+        put(16, 2); // valid bits
+        put(0x1 | 0x2 | 0x4 | 0x8, 4); // FL FR FC LFE
+        put(1, 4); // the PCM subformat GUID
+        for (std::uint8_t x :
+            { 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71 })
+            b.push_back(x);
+        text("data");
+        put(dataBytes, 4);
+        b.resize(b.size() + dataBytes, 0);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    }
+    SndfileInputStream stream(path.string());
+    EXPECT_EQ(stream.getFormat().speakers,
+        (std::vector<Speaker> { Speaker::FrontLeft, Speaker::FrontRight, Speaker::FrontCentre,
+            Speaker::LowFrequency }));
+}
+
 TEST_F(SndfileInputStreamT, PlainSamplesComeOutAsTheBytesInTheFile)
 {
     const std::string path = file("raw.wav");

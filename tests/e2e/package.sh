@@ -22,7 +22,7 @@ deb=$(ls "$build_dir"/tamborel_*.deb | head -n 1)
 [ -f "$deb" ] || fail "no package was made"
 depends=$(dpkg-deb -f "$deb" Depends)
 note "package $(basename "$deb"), depends: $depends"
-for lib in libqt6widgets6 libsdl2 libsndfile1 libsamplerate0 qt6-qpa-plugins; do
+for lib in libqt6widgets6 libsdl2 libsndfile1 libsoxr0 qt6-qpa-plugins; do
   grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib"
 done
 

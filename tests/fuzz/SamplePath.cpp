@@ -96,20 +96,31 @@ void checkFormat(const AudioFormat& f, std::vector<std::string>& faults)
         faults.push_back("frames wider than the worker's buffer: " + f.toString());
 }
 
-// What the line's own decoder makes of a chunk must be finite and within full scale, or it
-// would silence or distort every other sound in the mix.
+// What the line's own decoder makes of a chunk must be finite, and within full scale or, for a
+// fold-down of more than two channels, within what its speakers add up to; more would swamp
+// every other sound in the mix, and a NaN would silence it.
 void checkDecoded(SampleDecoder& decoder, const std::byte* in, std::int32_t frames, int frameSize,
     std::vector<std::string>& faults)
 {
-    std::vector<float> out(2 * block);
+    float bound = 1.0f;
+    if (decoder.channelGains().size() > 2) {
+        float left = 0, right = 0;
+        for (const auto& g : decoder.channelGains()) {
+            left += g[0];
+            right += g[1];
+        }
+        bound = std::max(left, right) * (1.0f + 1e-6f);
+    }
+    const int channels = decoder.outputChannels();
+    std::vector<float> out(static_cast<std::size_t>(channels * block));
     for (std::int32_t at = 0; at < frames; at += block) {
         const int n = std::min(block, frames - at);
         decoder.decode(in + static_cast<std::ptrdiff_t>(at) * frameSize, n, out.data());
-        for (int i = 0; i < 2 * n; ++i) {
+        for (int i = 0; i < channels * n; ++i) {
             const float x = out[static_cast<std::size_t>(i)];
-            if (!std::isfinite(x) || x < -1.0f || x > 1.0f) {
+            if (!std::isfinite(x) || x < -bound || x > bound) {
                 faults.push_back("decoder put out " + text(x) + " at frame "
-                    + std::to_string(at + i / 2) + " of a chunk");
+                    + std::to_string(at + i / channels) + " of a chunk");
                 return;
             }
         }
