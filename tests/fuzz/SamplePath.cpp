@@ -255,9 +255,9 @@ Outcome play(const std::string& path, const Options& options)
 
     // drain sleeps about as long as the queued frames last at a device's pace, and the renderer
     // here plays them far faster: let it catch up first, or most of the time goes to sleeping.
-    // A line with fewer frames than the mixer waits for begins only once drain marks its end.
-    while (line.framesPending() > 0
-        && (line.firstOutputNs() != 0 || line.framesPending() >= config::startFrames))
+    // A line with fewer frames than the mixer waits for, to begin or to come back after running
+    // dry, plays them only once drain marks its end.
+    while (line.framesPending() >= config::startFrames)
         std::this_thread::yield();
     line.drain();
     outcome.framesQueued = line.framesQueued();
