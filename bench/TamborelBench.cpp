@@ -18,11 +18,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <malloc.h>
 #include <memory>
 #include <poll.h>
 #include <samplerate.h>
+#include <sndfile.h>
 #include <soxr.h>
 #include <string>
 #include <sys/wait.h>
@@ -345,16 +345,24 @@ void naiveChild(int sounds)
     naiveLatency(sounds, send);
 }
 
+// Opens the output device, or says on the section's heading why there is none.
+bool deviceReady(const char* section)
+{
+    try {
+        openOutputEarly();
+        outputMixer();
+        return true;
+    } catch (const std::exception& failure) {
+        std::printf("\n== %s: no device (%s)\n", section, failure.what());
+        return false;
+    }
+}
+
 void latencySection(int sounds)
 {
     const auto start = Clock::now();
-    openOutputEarly();
-    try {
-        outputMixer();
-    } catch (const std::exception& failure) {
-        std::printf("\n== Latency: no device (%s)\n", failure.what());
+    if (!deviceReady("Latency"))
         return;
-    }
     const OutputInfo info = outputInfo();
     std::printf("\n== Latency, first write to first frame out (SDL driver \"%s\", %d Hz, %d-frame "
                 "period = %.2f ms)\n",
@@ -558,13 +566,8 @@ void overlapRun(int hits, double seconds, unsigned long recipe, const char* name
 
 void overlapSection()
 {
-    try {
-        openOutputEarly();
-        outputMixer();
-    } catch (const std::exception& failure) {
-        std::printf("\n== Overlapping hits: no device (%s)\n", failure.what());
+    if (!deviceReady("Overlapping hits"))
         return;
-    }
     std::printf("\n== 200 overlapping 44.1 kHz hits of 4 s, each fed by its own player thread, "
                 "through the device (driver \"%s\")\n",
         outputInfo().driver.c_str());
@@ -587,33 +590,18 @@ void hitMemorySection()
     const std::string path = "/tmp/tamborel-bench-hit-" + std::to_string(::getpid()) + ".wav";
     {
         const auto sound = noise16(4 * 44100, 5);
-        auto put32
-            = [](std::ofstream& f, std::uint32_t v) { f.write(reinterpret_cast<char*>(&v), 4); };
-        auto put16
-            = [](std::ofstream& f, std::uint16_t v) { f.write(reinterpret_cast<char*>(&v), 2); };
-        std::ofstream f(path, std::ios::binary);
-        f.write("RIFF", 4);
-        put32(f, static_cast<std::uint32_t>(36 + sound.size()));
-        f.write("WAVEfmt ", 8);
-        put32(f, 16);
-        put16(f, 1);
-        put16(f, 2);
-        put32(f, 44100);
-        put32(f, 44100 * 4);
-        put16(f, 4);
-        put16(f, 16);
-        f.write("data", 4);
-        put32(f, static_cast<std::uint32_t>(sound.size()));
-        f.write(reinterpret_cast<const char*>(sound.data()),
-            static_cast<std::streamsize>(sound.size()));
+        SF_INFO info { 0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0 };
+        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+        if (!file) {
+            std::printf("\n== Memory of a sounding hit: cannot write %s\n", path.c_str());
+            return;
+        }
+        sf_writef_short(
+            file, reinterpret_cast<const short*>(sound.data()), static_cast<sf_count_t>(4 * 44100));
+        sf_close(file);
     }
-    try {
-        openOutputEarly();
-        outputMixer();
-    } catch (const std::exception& failure) {
-        std::printf("\n== Memory of a sounding hit: no device (%s)\n", failure.what());
+    if (!deviceReady("Memory of a sounding hit"))
         return;
-    }
     Mixer& mixer = outputMixer();
     constexpr int hits = 100;
     const long before = residentKiB();

@@ -42,6 +42,14 @@ bool LatencyLadder::fits(std::size_t step, std::int64_t stallNs) const
     return static_cast<double>(stallNs) < rules_.holds * durationNs(step);
 }
 
+std::size_t LatencyLadder::smallestFitting(
+    std::size_t from, std::size_t to, std::int64_t stallNs) const
+{
+    while (from < to && !fits(from, stallNs))
+        ++from;
+    return from;
+}
+
 std::int64_t LatencyLadder::worstStallNs() const
 {
     std::int64_t worst = 0;
@@ -65,10 +73,7 @@ LatencyLadder::Change LatencyLadder::tick(
             return Change::None;
         floor_ = std::max(floor_, step_ + 1);
         const std::int64_t worst = worstStallNs();
-        std::size_t next = std::max(floor_, held_);
-        while (next < top && !fits(next, worst))
-            ++next;
-        step_ = next;
+        step_ = smallestFitting(std::max(floor_, held_), top, worst);
         changedNs_ = nowNs;
         return Change::Up;
     }
@@ -80,9 +85,8 @@ LatencyLadder::Change LatencyLadder::tick(
     // window: to the smallest step not yet failed that the window's worst would have fitted.
     if (step_ > floor_ && watched && nowNs - lastSoundNs >= rules_.silenceNs) {
         const std::int64_t worst = worstStallNs();
-        std::size_t lower = rules_.downAsFarAsFits ? floor_ : step_ - 1;
-        while (lower < step_ && !fits(lower, worst))
-            ++lower;
+        const std::size_t lower
+            = smallestFitting(rules_.downAsFarAsFits ? floor_ : step_ - 1, step_, worst);
         if (lower < step_) {
             step_ = lower;
             changedNs_ = nowNs;

@@ -55,6 +55,8 @@ public:
 private:
     double durationNs(std::size_t step) const;
     bool fits(std::size_t step, std::int64_t stallNs) const;
+    // The first step from from on that the stall fits, or to when none before it does.
+    std::size_t smallestFitting(std::size_t from, std::size_t to, std::int64_t stallNs) const;
 
     Rules rules_;
     std::size_t step_;
