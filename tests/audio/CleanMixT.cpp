@@ -1,6 +1,7 @@
 // What the mix does to the sound: rate conversion (band, precision, no ringing before an
 // attack) and the limiter (untouched under full scale, turned down above it), judged on
 // rendered buffers.
+#include "MixerDriving.h"
 #include "audio/Config.h"
 #include "audio/Mixer.h"
 #include "audio/MixerLine.h"
@@ -15,14 +16,14 @@
 #include <numbers>
 #include <random>
 #include <soxr.h>
-#include <thread>
 
 using namespace audio;
 
 namespace {
 
 constexpr int rate = 48000;
-constexpr int block = 256;
+using mixer_test::block;
+using mixer_test::side;
 constexpr double pi = std::numbers::pi;
 
 AudioFormat floatFormat(int channels, float sampleRate)
@@ -31,45 +32,23 @@ AudioFormat floatFormat(int channels, float sampleRate)
 }
 
 // Writes samples (interleaved, channels wide) in the worker's 124288-byte chunks and drains,
-// rendering block by block as it goes, and returns everything rendered after the sound's end
-// has been played out.
+// while this thread renders: the whole sound as it plays.
 std::vector<float> play(Mixer& mixer, const AudioFormat& format, const std::vector<float>& samples)
 {
     auto line = mixer.createLine();
     line->open(format);
     line->start();
-    auto& mixerLine = static_cast<MixerLine&>(*line);
-    std::vector<float> out, one(block * 2);
     const auto* bytes = reinterpret_cast<const std::byte*>(samples.data());
     const std::size_t size = samples.size() * sizeof(float);
     const std::size_t chunk = 124288 - 124288 % static_cast<std::size_t>(format.frameSize);
-    auto renderReady = [&](bool all) {
-        while (mixerLine.framesPending() >= (all ? 1u : config::startFrames)) {
-            mixer.render(one.data(), block);
-            out.insert(out.end(), one.begin(), one.end());
+    auto out = mixer_test::playThrough(mixer, static_cast<MixerLine&>(*line), [&] {
+        for (std::size_t at = 0; at < size; at += chunk) {
+            const std::size_t n = std::min(chunk, size - at);
+            line->write(bytes, static_cast<std::int32_t>(at), static_cast<std::int32_t>(n));
         }
-    };
-    // The ring holds a third of a second: render as the writes fill it.
-    for (std::size_t at = 0; at < size; at += chunk / 8) {
-        const std::size_t n = std::min(chunk / 8, size - at);
-        line->write(bytes, static_cast<std::int32_t>(at), static_cast<std::int32_t>(n));
-        renderReady(false);
-    }
-    std::thread drainer([&] { line->drain(); });
-    while (!mixerLine.inputEnded() || mixerLine.framesPending() > 0) {
-        renderReady(true);
-        std::this_thread::yield();
-    }
-    drainer.join();
+        line->drain();
+    });
     line->close();
-    return out;
-}
-
-std::vector<float> channel(const std::vector<float>& stereo, int which)
-{
-    std::vector<float> out;
-    for (std::size_t i = static_cast<std::size_t>(which); i < stereo.size(); i += 2)
-        out.push_back(stereo[i]);
     return out;
 }
 
@@ -97,7 +76,7 @@ TEST(RateConversionT, KeepsTheTopOfTheBandAndTheLevel)
         std::vector<float> tone(44100);
         for (std::size_t i = 0; i < tone.size(); ++i)
             tone[i] = static_cast<float>(0.5 * std::sin(2 * pi * frequency * i / 44100.0));
-        const auto left = channel(play(mixer, floatFormat(1, 44100), tone), 0);
+        const auto left = side(play(mixer, floatFormat(1, 44100), tone), 0);
         ASSERT_GT(left.size(), 40000u);
         const double level = db(rms(left, 8000, 40000) / (0.5 / std::sqrt(2.0)));
         EXPECT_NEAR(level, 0.0, 0.1) << level << " dB";
@@ -117,7 +96,7 @@ TEST(RateConversionT, MonoConvertsAsOneChannelToBothSidesWithThePrecisionOfADoub
 
     Mixer mixer(rate);
     const auto out = play(mixer, floatFormat(1, 44100), input);
-    const auto left = channel(out, 0), right = channel(out, 1);
+    const auto left = side(out, 0), right = side(out, 1);
     ASSERT_EQ(left, right) << "mono is spread to both sides after conversion";
 
     std::vector<double> reference(noise.size() * 2);
@@ -157,7 +136,7 @@ TEST(RateConversionT, NoRingingBeforeAnAttackThatAListenerCouldHear)
         std::vector<float> click(static_cast<std::size_t>(fileRate / 10), 0.0f);
         click[click.size() / 2] = 0.9f;
         Mixer mixer(rate);
-        const auto left = channel(play(mixer, floatFormat(1, fileRate), click), 0);
+        const auto left = side(play(mixer, floatFormat(1, fileRate), click), 0);
         const auto peak = static_cast<std::size_t>(
             std::max_element(left.begin(), left.end(),
                 [](float a, float b) { return std::fabs(a) < std::fabs(b); })
@@ -244,7 +223,7 @@ struct MixFigures {
 MixFigures measure(const std::vector<float>& stereo, const std::vector<double>& frequencies)
 {
     MixFigures f { 0, 0, 0 };
-    const auto left = channel(stereo, 0);
+    const auto left = side(stereo, 0);
     for (float x : left) {
         f.peak = std::max(f.peak, std::fabs(x));
         f.atRail += std::fabs(x) >= 1.0f ? 1 : 0;

@@ -1,4 +1,5 @@
 // Lines and the mixer, driven block by block with no device.
+#include "MixerDriving.h"
 #include "audio/AudioException.h"
 #include "audio/Config.h"
 #include "audio/Mixer.h"
@@ -60,7 +61,9 @@ void operator delete[](void* p, std::size_t) noexcept
 
 namespace {
 
-constexpr int block = 256;
+using mixer_test::block;
+using mixer_test::playThrough;
+using mixer_test::side;
 constexpr int rate = 48000;
 
 AudioFormat floatStereo(float sampleRate = rate)
@@ -99,32 +102,6 @@ std::vector<float> renderBlocks(Mixer& mixer, int blocks)
     return out;
 }
 
-// Runs produce (writes, then drain) on a thread of its own and renders on this one, a block
-// whenever paced has a block ready or its last frames, as a device that never runs dry would.
-// Returns everything rendered.
-std::vector<float> playThrough(Mixer& mixer, MixerLine& paced, const std::function<void()>& produce)
-{
-    std::atomic<bool> done { false };
-    std::thread producer([&] {
-        produce();
-        done = true;
-    });
-    std::vector<float> out;
-    std::vector<float> one(block * 2);
-    while (!done) {
-        // As many frames as a line needs to start, so a line never runs dry here.
-        const std::uint64_t pending = paced.framesPending();
-        if (pending >= config::startFrames || (pending > 0 && paced.inputEnded())) {
-            mixer.render(one.data(), block);
-            out.insert(out.end(), one.begin(), one.end());
-        } else {
-            std::this_thread::yield();
-        }
-    }
-    producer.join();
-    return out;
-}
-
 // Writes bytes, then drains, while this thread renders: a whole short sound as it plays.
 std::vector<float> playSound(
     Mixer& mixer, SourceDataLine& line, const std::vector<std::byte>& bytes)
@@ -133,15 +110,6 @@ std::vector<float> playSound(
         writeAll(line, bytes);
         line.drain();
     });
-}
-
-// Samples of one side (0 left, 1 right) of interleaved stereo.
-std::vector<float> side(const std::vector<float>& stereo, int which)
-{
-    std::vector<float> out;
-    for (std::size_t i = static_cast<std::size_t>(which); i < stereo.size(); i += 2)
-        out.push_back(stereo[i]);
-    return out;
 }
 
 std::vector<float> randomSamples(std::size_t n, unsigned seed, float level = 0.9f)
