@@ -1,5 +1,7 @@
 #include "audio/AudioException.h"
 
+#include "audio/Config.h"
+
 #include <cstdlib>
 #include <cxxabi.h>
 #include <execinfo.h>
@@ -11,8 +13,6 @@
 namespace audio {
 
 namespace {
-constexpr int maxFrames = 48;
-
 std::string demangle(const char* name)
 {
     int status = 0;
@@ -46,9 +46,9 @@ std::string readableFrame(const char* symbol)
 AudioException::AudioException(std::string typeName, std::string message)
     : typeName_(std::move(typeName))
     , message_(std::move(message))
-    , stack_(maxFrames)
+    , stack_(config::stackTraceFrames)
 {
-    stack_.resize(static_cast<std::size_t>(::backtrace(stack_.data(), maxFrames)));
+    stack_.resize(static_cast<std::size_t>(::backtrace(stack_.data(), config::stackTraceFrames)));
 }
 
 void printStackTrace(const std::exception& failure, std::ostream& out)

@@ -1,10 +1,10 @@
 #include "audio/AudioSystem.h"
 
 #include "audio/AudioException.h"
-#include "audio/Mixer.h"
 #include "audio/OutputDevice.h"
-#include "audio/SampleDecoder.h"
 #include "audio/SndfileInputStream.h"
+#include "audio/mix/Mixer.h"
+#include "audio/mix/SampleDecoder.h"
 
 #include <atomic>
 

@@ -2,9 +2,11 @@
 
 #include "audio/AudioException.h"
 #include "audio/Config.h"
-#include "audio/Mixer.h"
-#include "audio/RateConverter.h"
-#include "audio/output/OutputStream.h"
+#include "audio/mix/Mixer.h"
+#include "audio/mix/RateConverter.h"
+#include "audio/output/PipeWireOutput.h"
+#include "audio/output/PulseOutput.h"
+#include "audio/output/SdlOutput.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -65,12 +67,12 @@ struct Opened {
 // hit that opens the device pays for it.
 void letDeviceSettle(const Mixer& mixer, int rate)
 {
-    constexpr auto patience = std::chrono::seconds(1);
     const auto start = std::chrono::steady_clock::now();
     const std::uint64_t wanted
         = static_cast<std::uint64_t>(rate) * config::deviceSettleTime.count() / 1000;
-    while (mixer.framesRendered() < wanted && std::chrono::steady_clock::now() - start < patience)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (mixer.framesRendered() < wanted
+        && std::chrono::steady_clock::now() - start < config::deviceSettlePatience)
+        std::this_thread::sleep_for(config::deviceSettlePoll);
 }
 
 using Opener = std::unique_ptr<OutputStream> (*)(std::string&);

@@ -1,5 +1,7 @@
 #include "audio/PlayerThreads.h"
 
+#include "audio/Config.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -34,10 +36,10 @@ Pool& pool()
 std::size_t missingThreads(const Pool& p)
 {
     const std::size_t ready = p.idle + p.starting;
-    const std::size_t wanted = p.tasks.size() + sparePlayerThreads;
+    const std::size_t wanted = p.tasks.size() + config::sparePlayerThreads;
     std::size_t missing = wanted > ready ? wanted - ready : 0;
-    if (p.threads < warmPlayerThreads)
-        missing = std::max(missing, warmPlayerThreads - p.threads);
+    if (p.threads < config::warmPlayerThreads)
+        missing = std::max(missing, config::warmPlayerThreads - p.threads);
     return missing;
 }
 
@@ -47,11 +49,11 @@ void serve(Pool& p)
     --p.starting;
     for (;;) {
         ++p.idle;
-        const bool woken
-            = p.wake.wait_for(lock, playerThreadIdleLifetime, [&] { return !p.tasks.empty(); });
+        const bool woken = p.wake.wait_for(
+            lock, config::playerThreadIdleLifetime, [&] { return !p.tasks.empty(); });
         --p.idle;
         // A quiet thread beyond the warm ones ends, unless the spare would run short.
-        if (!woken && p.threads > warmPlayerThreads && p.idle >= sparePlayerThreads)
+        if (!woken && p.threads > config::warmPlayerThreads && p.idle >= config::sparePlayerThreads)
             break;
         if (p.tasks.empty())
             continue;
@@ -86,7 +88,7 @@ void makeThreads(Pool& p)
                 --p.threads;
                 --p.starting;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(config::playerThreadRetry);
         }
         lock.lock();
     }

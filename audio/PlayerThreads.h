@@ -1,17 +1,9 @@
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <functional>
 
 namespace audio {
-
-// Threads kept however long it is quiet; idle threads kept ready beyond those taken, so the
-// next hit finds one; and how long a thread beyond the warm ones waits for work before it
-// ends.
-inline constexpr std::size_t warmPlayerThreads = 4;
-inline constexpr std::size_t sparePlayerThreads = 2;
-inline constexpr auto playerThreadIdleLifetime = std::chrono::seconds(3);
 
 // Runs each task on a thread of its own at once, with no limit and nothing ever waiting for a
 // task. The caller never creates a thread: it hands the task to a waiting thread, and a

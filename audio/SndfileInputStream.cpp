@@ -1,7 +1,7 @@
 #include "audio/SndfileInputStream.h"
 
 #include "audio/AudioException.h"
-#include "audio/Config.h"
+#include "audio/mix/MixConfig.h"
 
 #include <bit>
 #include <cerrno>

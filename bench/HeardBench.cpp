@@ -9,9 +9,9 @@
 // it is the smallest asked for: both are then measured at it, whether the machine holds it or
 // not (the underruns say).
 #include "app/Main.h"
-#include "audio/Config.h"
-#include "audio/Mixer.h"
 #include "audio/OutputDevice.h"
+#include "audio/mix/Mixer.h"
+#include "audio/output/OutputConfig.h"
 #include "bench/BenchFigures.h"
 #include "bench/ReferenceClick.h"
 #include "bindings/DrumKeys.h"

@@ -6,9 +6,9 @@
 //   tamborel-keybench [KITS-FOLDER-PARENT]   (default: the working directory, which holds kits/)
 #include "app/Main.h"
 #include "audio/AudioSystem.h"
-#include "audio/Mixer.h"
-#include "audio/MixerLine.h"
 #include "audio/OutputDevice.h"
+#include "audio/mix/Mixer.h"
+#include "audio/mix/MixerLine.h"
 #include "bench/BenchFigures.h"
 #include "bindings/DrumKeys.h"
 

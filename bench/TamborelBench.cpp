@@ -2,12 +2,13 @@
 // (against opening a fresh SDL device per sound) and rate-converter throughput.
 // Prints a table; passes or fails nothing.
 #include "audio/AePlayWave.h"
-#include "audio/Config.h"
-#include "audio/Mixer.h"
-#include "audio/MixerLine.h"
 #include "audio/OutputDevice.h"
 #include "audio/PlayerThreads.h"
-#include "audio/RateConverter.h"
+#include "audio/mix/MixConfig.h"
+#include "audio/mix/Mixer.h"
+#include "audio/mix/MixerLine.h"
+#include "audio/mix/RateConverter.h"
+#include "audio/output/OutputConfig.h"
 #include "bench/BenchFigures.h"
 
 #include <SDL.h>

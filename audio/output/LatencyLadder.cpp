@@ -1,6 +1,6 @@
 #include "audio/output/LatencyLadder.h"
 
-#include "audio/Config.h"
+#include "audio/output/OutputConfig.h"
 
 #include <algorithm>
 #include <cassert>

@@ -46,13 +46,8 @@ public:
     virtual OutputInfo info() const = 0;
 };
 
-// The back-ends. Each returns nullptr, with the reason in failure, when it cannot open.
-// PipeWire's native API: the graph's real-time thread calls the source.
-std::unique_ptr<OutputStream> openPipeWireOutput(std::string& failure);
-// PulseAudio's asynchronous API (also PipeWire's PulseAudio server).
-std::unique_ptr<OutputStream> openPulseAudioOutput(std::string& failure);
-// SDL2, with its own choice of driver (which honours SDL_AUDIODRIVER).
-std::unique_ptr<OutputStream> openSdlOutput(std::string& failure);
+// Each back-end's header declares its opener, which returns nullptr, with the reason in
+// failure, when it cannot open.
 
 } // namespace audio
 

@@ -1,8 +1,8 @@
 #include "audio/output/PipeWireOutput.h"
 
-#include "audio/Config.h"
 #include "audio/output/AudioLog.h"
 #include "audio/output/LatencyLadder.h"
+#include "audio/output/OutputConfig.h"
 #include "audio/output/Realtime.h"
 #include "audio/output/StreamWatch.h"
 

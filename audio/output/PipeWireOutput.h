@@ -3,10 +3,15 @@
 #include "audio/output/OutputStream.h"
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
 namespace audio {
 
 class RenderSource;
+
+// PipeWire's native API: the graph's real-time thread calls the source.
+std::unique_ptr<OutputStream> openPipeWireOutput(std::string& failure);
 
 // The parts of the PipeWire stream's real-time callback that do not need a server.
 

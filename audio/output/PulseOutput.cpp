@@ -1,7 +1,8 @@
-#include "audio/Config.h"
+#include "audio/output/PulseOutput.h"
+
 #include "audio/output/AudioLog.h"
 #include "audio/output/LatencyLadder.h"
-#include "audio/output/OutputStream.h"
+#include "audio/output/OutputConfig.h"
 #include "audio/output/Realtime.h"
 #include "audio/output/StreamWatch.h"
 #include "audio/output/Ticker.h"

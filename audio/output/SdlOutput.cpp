@@ -1,5 +1,6 @@
-#include "audio/Config.h"
-#include "audio/output/OutputStream.h"
+#include "audio/output/SdlOutput.h"
+
+#include "audio/output/OutputConfig.h"
 
 #include <SDL.h>
 #include <atomic>

@@ -2,10 +2,10 @@
 // attack) and the limiter (untouched under full scale, turned down above it), judged on
 // rendered buffers.
 #include "MixerDriving.h"
-#include "audio/Config.h"
-#include "audio/Mixer.h"
-#include "audio/MixerLine.h"
-#include "tools/dsp/Fft.h"
+#include "audio/mix/MixConfig.h"
+#include "audio/mix/Mixer.h"
+#include "audio/mix/MixerLine.h"
+#include "tests/support/dsp/Fft.h"
 
 #include <gtest/gtest.h>
 

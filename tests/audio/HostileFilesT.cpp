@@ -3,11 +3,11 @@
 // through; the last holds headers that lie, each of which must end cleanly.
 #include "WavFiles.h"
 #include "audio/AudioException.h"
-#include "audio/Config.h"
-#include "audio/Mixer.h"
-#include "audio/MixerLine.h"
-#include "audio/SampleDecoder.h"
 #include "audio/SndfileInputStream.h"
+#include "audio/mix/MixConfig.h"
+#include "audio/mix/Mixer.h"
+#include "audio/mix/MixerLine.h"
+#include "audio/mix/SampleDecoder.h"
 #include "tests/fuzz/Bytes.h"
 #include "tests/fuzz/SamplePath.h"
 

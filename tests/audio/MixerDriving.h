@@ -2,9 +2,9 @@
 
 // Driving a mixer block by block with no device, as the tests of lines and the mix do.
 
-#include "audio/Config.h"
-#include "audio/Mixer.h"
-#include "audio/MixerLine.h"
+#include "audio/mix/MixConfig.h"
+#include "audio/mix/Mixer.h"
+#include "audio/mix/MixerLine.h"
 
 #include <atomic>
 #include <functional>

@@ -1,9 +1,9 @@
 // Lines and the mixer, driven block by block with no device.
 #include "MixerDriving.h"
 #include "audio/AudioException.h"
-#include "audio/Config.h"
-#include "audio/Mixer.h"
-#include "audio/MixerLine.h"
+#include "audio/mix/MixConfig.h"
+#include "audio/mix/Mixer.h"
+#include "audio/mix/MixerLine.h"
 
 #include <gtest/gtest.h>
 

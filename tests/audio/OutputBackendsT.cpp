@@ -5,12 +5,13 @@
 
 #include "TestSupport.h"
 #include "audio/AudioException.h"
-#include "audio/Config.h"
-#include "audio/Mixer.h"
 #include "audio/OutputDevice.h"
+#include "audio/mix/Mixer.h"
 #include "audio/output/LatencyLadder.h"
+#include "audio/output/OutputConfig.h"
 #include "audio/output/OutputStream.h"
 #include "audio/output/PipeWireOutput.h"
+#include "audio/output/PulseOutput.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 #include "audio/AePlayWave.h"
 #include "audio/AudioException.h"
 #include "audio/AudioSystem.h"
-#include "audio/Mixer.h"
 #include "audio/OutputDevice.h"
 #include "audio/PlayerThreads.h"
+#include "audio/mix/Mixer.h"
 
 #include <gtest/gtest.h>
 

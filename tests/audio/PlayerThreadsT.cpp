@@ -1,5 +1,6 @@
 // The player pool: every hit gets a thread of its own at once, spare threads stay ready for
 // the next hit, and a quiet pool shrinks back to its warm threads.
+#include "audio/Config.h"
 #include "audio/PlayerThreads.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +60,8 @@ template <typename Condition> bool within(std::chrono::milliseconds limit, Condi
 TEST(PlayerThreads, RunsEveryTaskAtOnceGrowsSpareThreadsAndShrinksWhenQuiet)
 {
     audio::prewarmPlayerThreads();
-    ASSERT_TRUE(within(5s, [] { return audio::playerThreadCount() == audio::warmPlayerThreads; }))
+    ASSERT_TRUE(
+        within(5s, [] { return audio::playerThreadCount() == audio::config::warmPlayerThreads; }))
         << audio::playerThreadCount() << " threads after warming";
 
     // Far more tasks than warm threads, each waiting for all the others: only a pool that
@@ -72,15 +74,15 @@ TEST(PlayerThreads, RunsEveryTaskAtOnceGrowsSpareThreadsAndShrinksWhenQuiet)
     EXPECT_TRUE(holds->waitForRunning(tasks, 20s)) << holds->running << " of " << tasks << " ran";
 
     // With every thread taken, spare ones are made for the next hits.
-    EXPECT_TRUE(
-        within(5s, [] { return audio::playerThreadCount() >= tasks + audio::sparePlayerThreads; }))
+    EXPECT_TRUE(within(
+        5s, [] { return audio::playerThreadCount() >= tasks + audio::config::sparePlayerThreads; }))
         << audio::playerThreadCount() << " threads for " << tasks << " busy";
 
     holds->releaseAll();
     const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
-        audio::playerThreadIdleLifetime + 5s);
-    EXPECT_TRUE(
-        within(quiet, [] { return audio::playerThreadCount() == audio::warmPlayerThreads; }))
+        audio::config::playerThreadIdleLifetime + 5s);
+    EXPECT_TRUE(within(
+        quiet, [] { return audio::playerThreadCount() == audio::config::warmPlayerThreads; }))
         << audio::playerThreadCount() << " threads when quiet";
 }
 

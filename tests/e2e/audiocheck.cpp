@@ -7,8 +7,8 @@
 //   audiocheck expect REC RATE FROM LATEST EXPECTED REF...
 //                                           identify, then judge: EXPECTED (one of the REFs)
 //                                           must win with the score and lead of
-//                                           tools/dsp/Match.h, its onset no earlier than FROM
-//                                           and no later than LATEST; exits 1 when not
+//                                           tests/support/dsp/Match.h, its onset no earlier than
+//                                           FROM and no later than LATEST; exits 1 when not
 //   audiocheck sounding REC RATE FROM       where the first sound at or after FROM begins, and
 //                                           how long the recording runs on from there; exits 1
 //                                           while there is none
@@ -17,8 +17,8 @@
 //                                           the window FROM..TO seconds after that onset
 //   audiocheck level REC RATE               peak and RMS of the recording
 //   audiocheck length REF                   a sample file's length in seconds
-#include "tools/dsp/Match.h"
-#include "tools/dsp/Resample.h"
+#include "tests/support/dsp/Match.h"
+#include "tests/support/dsp/Resample.h"
 
 #include <sndfile.h>
 

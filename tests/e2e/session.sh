@@ -262,7 +262,7 @@ ONSET_LIMIT=0.25
 
 # check_heard RECORDING KITDIR SAMPLE WHAT: the recording of the last press must hold SAMPLE of
 # KITDIR (a name such as Bass): it wins with the score and lead identification asks
-# (tools/dsp/Match.h) against every sample of the kit, and it starts after the press and within
+# (tests/support/dsp/Match.h) against every sample of the kit, and it starts after the press and within
 # ONSET_LIMIT of it. Sets HEARD, SCORE and MARGIN; fails with what was heard.
 check_heard() {
   local out status=0 latest

@@ -2,11 +2,11 @@
 
 #include "audio/AePlayWave.h"
 #include "audio/AudioException.h"
-#include "audio/Config.h"
-#include "audio/Mixer.h"
-#include "audio/MixerLine.h"
-#include "audio/SampleDecoder.h"
 #include "audio/SndfileInputStream.h"
+#include "audio/mix/MixConfig.h"
+#include "audio/mix/Mixer.h"
+#include "audio/mix/MixerLine.h"
+#include "audio/mix/SampleDecoder.h"
 
 #include <algorithm>
 #include <atomic>

@@ -8,9 +8,10 @@
 
 #include "app/Main.h"
 #include "app/Wiring.h"
-#include "audio/Mixer.h"
+#include "audio/Config.h"
 #include "audio/OutputDevice.h"
 #include "audio/PlayerThreads.h"
+#include "audio/mix/Mixer.h"
 #include "bindings/DrumKeys.h"
 
 #include <QApplication>
@@ -102,8 +103,8 @@ Phase runPhase(const std::string& name, audio::Mixer& mixer, const std::function
     phase.rssPeak = std::max(phase.rssPeak, stress::statusKiB("VmHWM"));
 
     // The extra player threads end after a few idle seconds; their stacks go with them.
-    stress::spinUntil([] { return audio::playerThreadCount() == audio::warmPlayerThreads; },
-        audio::playerThreadIdleLifetime + std::chrono::seconds(10));
+    stress::spinUntil([] { return audio::playerThreadCount() == audio::config::warmPlayerThreads; },
+        audio::config::playerThreadIdleLifetime + std::chrono::seconds(10));
     phase.rssAfter = stress::residentKiB();
     phase.heapAfter = stress::heapInUse();
     stress::returnFreeMemory();
@@ -200,8 +201,8 @@ int main(int argc, char** argv)
     // One hit first, so what is made once (the device, the pool's warm threads, the first
     // line table) is in the baseline.
     runPhase("warm-up", mixer, [&] {
-        return stress::pressAtRate(*window, static_cast<int>(audio::warmPlayerThreads), 1000,
-            [&](int) { return crashKey; });
+        return stress::pressAtRate(*window, static_cast<int>(audio::config::warmPlayerThreads),
+            1000, [&](int) { return crashKey; });
     });
 
     const int burst = options.shortForm ? 50 : 200;

@@ -8,9 +8,10 @@
 #include "app/Main.h"
 #include "app/Wiring.h"
 #include "audio/AePlayWave.h"
-#include "audio/Mixer.h"
+#include "audio/Config.h"
 #include "audio/OutputDevice.h"
 #include "audio/PlayerThreads.h"
+#include "audio/mix/Mixer.h"
 #include "bindings/DrumKeys.h"
 
 #include <QTest>
@@ -214,7 +215,7 @@ TEST_F(KeyStress, AThousandPressesAtAHundredASecondLeaveNothingBehind)
     ASSERT_TRUE(stress::spinUntil(
         [&] {
             return dialogs_.shown.size() == warmDialogs && audio::Mixer::liveLineStates() == 0
-                && audio::playerThreadCount() == audio::warmPlayerThreads;
+                && audio::playerThreadCount() == audio::config::warmPlayerThreads;
         },
         std::chrono::seconds(30)))
         << "warm-up: " << dialogs_.shown.size() << " dialogs, " << audio::playerThreadCount()
@@ -274,7 +275,7 @@ TEST_F(KeyStress, AThousandPressesAtAHundredASecondLeaveNothingBehind)
         std::chrono::seconds(30));
     // Then the pool lets its extra threads go.
     const bool threadsBack = stress::spinUntil([&] { return stress::threads() == threadsBefore; },
-        audio::playerThreadIdleLifetime + std::chrono::seconds(10));
+        audio::config::playerThreadIdleLifetime + std::chrono::seconds(10));
     const std::size_t fdsAfter = stress::openDescriptors();
     const std::size_t threadsAfter = stress::threads();
     capture.stop();
@@ -294,7 +295,7 @@ TEST_F(KeyStress, AThousandPressesAtAHundredASecondLeaveNothingBehind)
               << expected[Kind::Missing] << "; stderr reports: " << reportCount << " of "
               << expected[Kind::Unreadable] << " unreadable-file presses\n"
               << "descriptors: " << fdsBefore << " before, " << fdsAfter << " after\n"
-              << "threads: " << threadsBefore << " before (" << audio::warmPlayerThreads
+              << "threads: " << threadsBefore << " before (" << audio::config::warmPlayerThreads
               << " warm players), " << peakThreads << " at peak, " << threadsAfter << " after\n"
               << "lines: " << linesBefore << " live before, " << peakLines << " at peak, "
               << audio::Mixer::liveLineStates() << " after\n"
@@ -325,7 +326,7 @@ TEST_F(KeyStress, AThousandPressesAtAHundredASecondLeaveNothingBehind)
     // Nothing left behind: descriptors, threads (the warm players stay, as before) and lines.
     EXPECT_EQ(fdsAfter, fdsBefore);
     EXPECT_EQ(threadsAfter, threadsBefore);
-    EXPECT_EQ(audio::playerThreadCount(), audio::warmPlayerThreads);
+    EXPECT_EQ(audio::playerThreadCount(), audio::config::warmPlayerThreads);
     EXPECT_EQ(audio::Mixer::liveLineStates(), linesBefore);
     EXPECT_EQ(mixer.lineCount(), 0u);
 }

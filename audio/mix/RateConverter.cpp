@@ -1,7 +1,7 @@
-#include "audio/RateConverter.h"
+#include "audio/mix/RateConverter.h"
 
 #include "audio/AudioException.h"
-#include "audio/Config.h"
+#include "audio/mix/MixConfig.h"
 
 #include <mutex>
 #include <soxr.h>

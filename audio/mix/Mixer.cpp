@@ -1,8 +1,8 @@
-#include "audio/Mixer.h"
+#include "audio/mix/Mixer.h"
 
-#include "audio/Config.h"
-#include "audio/LineState.h"
-#include "audio/MixerLine.h"
+#include "audio/mix/LineState.h"
+#include "audio/mix/MixConfig.h"
+#include "audio/mix/MixerLine.h"
 
 #include <algorithm>
 #include <chrono>
@@ -156,7 +156,7 @@ void Mixer::waitForRenderToPass() const
 {
     const std::uint64_t seen = renderSequence_.load(std::memory_order_seq_cst);
     while (!renderHasPassed(seen))
-        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        std::this_thread::sleep_for(config::renderPassPoll);
 }
 
 void Mixer::reclaimTables()

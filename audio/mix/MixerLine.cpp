@@ -1,9 +1,9 @@
-#include "audio/MixerLine.h"
+#include "audio/mix/MixerLine.h"
 
 #include "audio/AudioException.h"
-#include "audio/Config.h"
-#include "audio/LineState.h"
-#include "audio/Mixer.h"
+#include "audio/mix/LineState.h"
+#include "audio/mix/MixConfig.h"
+#include "audio/mix/Mixer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,6 +23,15 @@ std::int64_t nowNs()
 constexpr std::size_t pieceFrames = config::writePieceFrames;
 // Output room for one converter call; a longer output just takes more calls.
 constexpr std::size_t convertedFrames = 4 * config::writePieceFrames;
+
+// Sleeps about as long as the missing frames take to play (seconds), within the line's bounds.
+void sleepForFrames(double seconds)
+{
+    const std::chrono::duration<double> shortest = config::shortestLineWait;
+    const std::chrono::duration<double> longest = config::longestLineWait;
+    std::this_thread::sleep_for(
+        std::clamp(std::chrono::duration<double>(seconds), shortest, longest));
+}
 
 } // namespace
 
@@ -218,8 +227,7 @@ bool MixerLine::waitForRoom(std::size_t frames)
         if (mixerStalled(lastBlocks, since))
             return false;
         const double seconds = static_cast<double>(frames - room) / mixer_.sampleRate();
-        std::this_thread::sleep_for(
-            std::chrono::duration<double>(std::clamp(seconds, 0.0005, 0.1)));
+        sleepForFrames(seconds);
     }
 }
 
@@ -242,8 +250,7 @@ void MixerLine::drain()
         if (left == 0 || mixerStalled(lastBlocks, since))
             return;
         const double seconds = static_cast<double>(left) / mixer_.sampleRate();
-        std::this_thread::sleep_for(
-            std::chrono::duration<double>(std::clamp(seconds, 0.0005, 0.1)));
+        sleepForFrames(seconds);
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "audio/AudioSystem.h"
-#include "audio/RateConverter.h"
-#include "audio/SampleDecoder.h"
+#include "audio/mix/RateConverter.h"
+#include "audio/mix/SampleDecoder.h"
 
 #include <atomic>
 #include <chrono>

@@ -4,9 +4,9 @@
 // reference's opening against every loud enough position of the signal. The end-to-end tests
 // tell a recorded sound by it (tests/e2e/audiocheck.cpp), and the demo-kit check proves with
 // the same measure that a kit's samples are far enough apart to be told
-// (tools/kitsynth/kitcheck.cpp).
+// (tests/kits/kitcheck.cpp).
 
-#include "tools/dsp/Fft.h"
+#include "tests/support/dsp/Fft.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,9 +4,9 @@
 // it must catch the synthesizer's mistakes, not repeat them.
 //
 //   tamborel-kitcheck KITS-FOLDER
-#include "tools/dsp/Fft.h"
-#include "tools/dsp/Match.h"
-#include "tools/dsp/Resample.h"
+#include "tests/support/dsp/Fft.h"
+#include "tests/support/dsp/Match.h"
+#include "tests/support/dsp/Resample.h"
 
 #include <sndfile.h>
 

@@ -1,6 +1,6 @@
-#include "audio/SampleDecoder.h"
+#include "audio/mix/SampleDecoder.h"
 
-#include "audio/Config.h"
+#include "audio/mix/MixConfig.h"
 
 #include <algorithm>
 #include <bit>

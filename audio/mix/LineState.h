@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/SpscRing.h"
+#include "audio/mix/SpscRing.h"
 
 #include <atomic>
 #include <cstdint>
