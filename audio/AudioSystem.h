@@ -7,6 +7,16 @@
 #include <memory>
 #include <string>
 
+// Each public function of the audio headers opens its comment with the threads that may call it:
+//   [real-time]  the output stream's real-time thread: no lock, no allocation, no system call,
+//                never throws (noexcept)
+//   [player]     a player thread, which plays one sound and owns its input stream and line;
+//                it may block
+//   [event]      the event thread (Qt's GUI thread), which must never wait on a disk or device
+//   [stream]     an output stream's own control thread (its server's main loop or its ticker)
+//   [any]        any thread
+// Tags are joined as in "[player, event]". An object that one thread at a time may use says so
+// in its class comment.
 namespace audio {
 
 // Sample frames read from a file, in the format the stream reports.
