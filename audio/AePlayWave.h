@@ -19,12 +19,14 @@ public:
             : value_(value)
         {
         }
+        // [any]
         constexpr operator Value() const { return value_; }
         constexpr int ordinal() const { return value_; }
         std::string_view name() const;
 
+        // [any]
         static std::array<Position, 3> values();
-        // Throws std::invalid_argument for any text but "LEFT", "RIGHT" and "NORMAL".
+        // [any] Throws std::invalid_argument for any text but "LEFT", "RIGHT" and "NORMAL".
         static Position valueOf(std::string_view name);
 
     private:
@@ -36,16 +38,18 @@ public:
     explicit AePlayWave(std::string filename);
     AePlayWave(std::string filename, Position position);
 
-    // Plays the file on a thread of its own and returns at once; nobody waits for it.
+    // [any] Plays the file on a player thread and returns at once; nobody waits for it, so the
+    // event thread calls it for every hit.
     void start() const;
-    // Plays the file on the calling thread.
+    // [player] Plays the file on the calling thread, to its end.
     void run() const;
 
     const std::string filename;
     const Position curPosition;
 
-    // Asks the user about a missing file (message, title) with OK and Cancel, and returns
-    // when answered. Without one installed the message goes to stderr.
+    // [any] Installs what asks the user about a missing file (message, title) with OK and
+    // Cancel; a player calls it and waits until it is answered. Without one installed the
+    // message goes to stderr. Returns the one before.
     using MissingFilePrompt
         = std::function<void(const std::string& message, const std::string& title)>;
     static MissingFilePrompt setMissingFilePrompt(MissingFilePrompt prompt);

@@ -12,6 +12,7 @@ namespace audio {
 class AudioException : public std::exception {
 public:
     AudioException(std::string typeName, std::string message);
+    // [any]
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& typeName() const noexcept { return typeName_; }
     const std::vector<void*>& stack() const noexcept { return stack_; }
@@ -58,9 +59,10 @@ public:
     }
 };
 
-// Writes "<type>: <message>" and, where one was captured, the call stack, one frame a line.
+// [any] Writes "<type>: <message>" and, where one was captured, the call stack, one frame a line.
 void printStackTrace(const std::exception& failure, std::ostream& out);
-// The same on the standard error stream, written in one piece.
+// [any] The same on the standard error stream, written in one piece, so reports from several
+// threads do not interleave.
 void printStackTrace(const std::exception& failure);
 
 } // namespace audio

@@ -33,6 +33,7 @@ struct AudioFormat {
     // One speaker a channel, when the file says; empty for the usual order of its channel count.
     std::vector<Speaker> speakers;
 
+    // [any]
     std::string toString() const;
     friend bool operator==(const AudioFormat&, const AudioFormat&) = default;
 };

@@ -36,12 +36,12 @@ std::atomic<AudioSystem*> current { &real };
 
 } // namespace
 
-AudioSystem& AudioSystem::instance()
+AudioSystem& AudioSystem::instance() noexcept
 {
     return *current.load(std::memory_order_acquire);
 }
 
-AudioSystem* AudioSystem::setInstance(AudioSystem* system)
+AudioSystem* AudioSystem::setInstance(AudioSystem* system) noexcept
 {
     return current.exchange(system ? system : &real, std::memory_order_acq_rel);
 }

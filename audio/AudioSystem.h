@@ -19,22 +19,25 @@
 // in its class comment.
 namespace audio {
 
-// Sample frames read from a file, in the format the stream reports.
+// Sample frames read from a file, in the format the stream reports. Its player's own.
 class AudioInputStream {
 public:
     virtual ~AudioInputStream() = default;
+    // [player]
     virtual AudioFormat getFormat() const = 0;
-    // Reads up to len bytes into buffer[off...]: always whole frames, so possibly fewer than
-    // asked. Returns the number of bytes read, or -1 at the end of the stream.
-    // Throws IOException when the file cannot be read.
+    // [player] Reads up to len bytes into buffer[off...]: always whole frames, so possibly fewer
+    // than asked. Returns the number of bytes read, or -1 at the end of the stream. Throws
+    // IOException when the file cannot be read.
     virtual std::int32_t read(std::byte* buffer, std::int32_t off, std::int32_t len) = 0;
 };
 
-// A float setting of a line; the pan goes from -1 (full left) to +1 (full right).
+// A float setting of a line; the pan goes from -1 (full left) to +1 (full right). Set by the
+// line's player; render sees a new value from its next block.
 class FloatControl {
 public:
     enum class Type { PAN };
     virtual ~FloatControl() = default;
+    // [player]
     virtual Type getType() const = 0;
     virtual float getValue() const = 0;
     virtual void setValue(float value) = 0;
@@ -42,21 +45,25 @@ public:
     virtual float getMaximum() const = 0;
 };
 
-// An output line: bytes written to it are played, mixed with every other open line.
+// An output line: bytes written to it are played, mixed with every other open line. Its
+// player's own: every call below is [player], one at a time.
 class SourceDataLine {
 public:
     virtual ~SourceDataLine() = default;
-    // Throws LineUnavailableException when the line cannot be opened for the format.
+    // [player] Throws LineUnavailableException when the line cannot be opened for the format.
     virtual void open(const AudioFormat& format) = 0;
+    // [player]
     virtual bool isControlSupported(FloatControl::Type type) const = 0;
-    // Throws IllegalArgumentException for a control the line does not support.
+    // [player] Throws IllegalArgumentException for a control the line does not support.
     virtual FloatControl& getControl(FloatControl::Type type) = 0;
+    // [player]
     virtual void start() = 0;
-    // Writes len bytes from buffer[off...]; blocks while the line's buffer is full.
+    // [player] Writes len bytes from buffer[off...]; blocks while the line's buffer is full.
     // Returns the number of bytes taken.
     virtual std::int32_t write(const std::byte* buffer, std::int32_t off, std::int32_t len) = 0;
-    // Blocks until everything written has been played.
+    // [player] Blocks until everything written has been played.
     virtual void drain() = 0;
+    // [player] Never waits for render longer than a block: the line's memory is freed here.
     virtual void close() = 0;
 };
 
@@ -64,16 +71,18 @@ public:
 class AudioSystem {
 public:
     virtual ~AudioSystem() = default;
-    // Throws UnsupportedAudioFileException when the file is not audio it reads, and
+    // [player] Throws UnsupportedAudioFileException when the file is not audio it reads, and
     // IOException when the file cannot be read.
     virtual std::unique_ptr<AudioInputStream> getAudioInputStream(const std::string& path) = 0;
-    // Throws LineUnavailableException when no line can be had for the request.
+    // [player] Throws LineUnavailableException when no line can be had for the request. May wait
+    // for the output device to open.
     virtual std::unique_ptr<SourceDataLine> getLine(const DataLineInfo& info) = 0;
 
-    // The service the players use: the real one unless a test installed its own.
-    static AudioSystem& instance();
-    // Installs a service, or the real one again for nullptr; returns the one before.
-    static AudioSystem* setInstance(AudioSystem* system);
+    // [any] The service the players use: the real one unless a test installed its own.
+    static AudioSystem& instance() noexcept;
+    // [any] Installs a service, or the real one again for nullptr; returns the one before. Players
+    // already running keep the one they took.
+    static AudioSystem* setInstance(AudioSystem* system) noexcept;
 };
 
 } // namespace audio

@@ -8,22 +8,22 @@ namespace audio {
 
 class Mixer;
 
-// Starts opening the process's one output device on a background thread and returns at once.
-// Called early at start-up, so the first hit finds the device ready. Calling it again does
-// nothing while the device is open or opening.
+// [any] Starts opening the process's one output device on a background thread and returns at
+// once. Called early at start-up, so the first hit finds the device ready. Calling it again
+// does nothing while the device is open or opening.
 void openOutputEarly();
 
-// The mixer that plays on the output device, opening the device first if needed (waiting for
-// an opening already under way). A device lost since it opened is closed and opened anew.
-// When no device can be opened, throws LineUnavailableException with each back-end's reason;
-// the next call tries again.
+// [player] The mixer that plays on the output device, opening the device first if needed (waiting
+// for an opening already under way). A device lost since it opened is closed and opened anew. When
+// no device can be opened, throws LineUnavailableException with each back-end's reason; the next
+// call tries again.
 Mixer& outputMixer();
 
-// Closes the device, so the next outputMixer opens it anew (tests). Every line on it must be
-// closed first.
+// [player] Closes the device, so the next outputMixer opens it anew (tests). Every line on it
+// must be closed first. Waits for an opening under way.
 void closeOutput();
 
-// What the open stream is and how it fares, or empty when no device is open.
+// [any] What the open stream is and how it fares, or empty when no device is open.
 OutputInfo outputInfo();
 
 } // namespace audio

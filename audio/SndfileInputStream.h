@@ -15,14 +15,16 @@ namespace audio {
 // 32-bit float when the coding holds more than 16 bits. The file is closed with the object.
 class SndfileInputStream final : public AudioInputStream {
 public:
-    // Throws IOException when the path cannot be read (missing, a folder, no permission) and
-    // UnsupportedAudioFileException when the content is not audio libsndfile reads.
+    // [player] Throws IOException when the path cannot be read (missing, a folder, no permission)
+    // and UnsupportedAudioFileException when the content is not audio libsndfile reads.
     explicit SndfileInputStream(const std::string& path);
     ~SndfileInputStream() override;
     SndfileInputStream(const SndfileInputStream&) = delete;
     SndfileInputStream& operator=(const SndfileInputStream&) = delete;
 
+    // [player]
     AudioFormat getFormat() const override { return format_; }
+    // [player]
     std::int32_t read(std::byte* buffer, std::int32_t off, std::int32_t len) override;
 
 private:
