@@ -14,7 +14,8 @@
 //                it may block
 //   [event]      the event thread (Qt's GUI thread), which must never wait on a disk or device
 //   [stream]     an output stream's own control thread (its server's main loop or its ticker)
-//   [any]        any thread
+//   [any]        any thread but the real-time one, which calls only what is marked
+//                [real-time]
 // Tags are joined as in "[player, event]". An object that one thread at a time may use says so
 // in its class comment.
 namespace audio {

@@ -35,9 +35,9 @@ struct LineState {
     float gainRight = 1.0f;
 };
 
-// Left and right gains of a pan position: a balance law, so the centre leaves both sides at
-// full level and each end silences the other side.
-inline void panGains(float pan, float& left, float& right)
+// [real-time] Left and right gains of a pan position: a balance law, so the centre leaves both
+// sides at full level and each end silences the other side.
+inline void panGains(float pan, float& left, float& right) noexcept
 {
     left = pan > 0.0f ? 1.0f - pan : 1.0f;
     right = pan < 0.0f ? 1.0f + pan : 1.0f;

@@ -67,7 +67,8 @@ inline constexpr unsigned long converterQuality = SOXR_HQ;
 // its linear-phase conversion only to 0.89) and takes ten times as long to make. So linear
 // phase where the band edge is out of hearing, minimum phase below.
 inline constexpr double linearPhaseFromRate = 40000;
-inline constexpr unsigned long converterPhase(double inputRate, double outputRate)
+// [any] The phase flags for a line from inputRate to outputRate.
+inline constexpr unsigned long converterPhase(double inputRate, double outputRate) noexcept
 {
     return (inputRate < outputRate ? inputRate : outputRate) >= linearPhaseFromRate
         ? SOXR_LINEAR_PHASE

@@ -140,7 +140,7 @@ std::size_t Mixer::tableCapacity() const
     return table_.load()->size;
 }
 
-std::size_t Mixer::liveLineStates()
+std::size_t Mixer::liveLineStates() noexcept
 {
     return liveStates.load();
 }

@@ -25,64 +25,75 @@ public:
     Mixer(const Mixer&) = delete;
     Mixer& operator=(const Mixer&) = delete;
 
-    int sampleRate() const { return sampleRate_; }
+    // [any] Fixed when the mixer is made.
+    int sampleRate() const noexcept { return sampleRate_; }
 
-    // Real-time. Mixes frames frames of every started line into out (interleaved stereo),
+    // [real-time] Mixes frames frames of every started line into out (interleaved stereo),
     // replacing what was there. A mix within full scale comes out exactly as summed; beyond
-    // it a limiter brings it back under full scale (see Limiter in Mixer.cpp). NaN and
-    // infinity come out silent. One thread at a time.
+    // it a limiter brings it back under full scale (see limit). NaN and
+    // infinity come out silent.
     void render(float* out, int frames) noexcept;
 
-    // The converter's quality (a soxr quality recipe; each line adds the phase response for its
-    // rates) for lines opened from now on whose rate differs from the mixer's.
-    unsigned long converterQuality() const
+    // [any] The converter's quality (a soxr quality recipe; each line adds the phase response for
+    // its rates) for lines opened from now on whose rate differs from the mixer's.
+    unsigned long converterQuality() const noexcept
     {
         return converterQuality_.load(std::memory_order_relaxed);
     }
-    void setConverterQuality(unsigned long recipe)
+    void setConverterQuality(unsigned long recipe) noexcept
     {
         converterQuality_.store(recipe, std::memory_order_relaxed);
     }
 
-    // A line that plays through this mixer once opened.
+    // [player] A line that plays through this mixer once opened.
     std::unique_ptr<SourceDataLine> createLine();
 
-    // Running totals for tests and benchmarks. An underrun is a block in which a playing line
+    // [any] Running totals for tests and benchmarks. An underrun is a block in which a playing line
     // had fewer frames ready than asked and had not been drained (it fades out then); a late
     // block is one whose render took longer than the block lasts; a limited block is one the
     // limiter had to turn down.
-    std::uint64_t blocks() const { return counters_.blocks.load(std::memory_order_relaxed); }
-    std::uint64_t framesRendered() const
+    std::uint64_t blocks() const noexcept
+    {
+        return counters_.blocks.load(std::memory_order_relaxed);
+    }
+    std::uint64_t framesRendered() const noexcept
     {
         return counters_.frames.load(std::memory_order_relaxed);
     }
-    std::uint64_t underruns() const { return counters_.underruns.load(std::memory_order_relaxed); }
-    std::uint64_t lateBlocks() const
+    std::uint64_t underruns() const noexcept
+    {
+        return counters_.underruns.load(std::memory_order_relaxed);
+    }
+    std::uint64_t lateBlocks() const noexcept
     {
         return counters_.lateBlocks.load(std::memory_order_relaxed);
     }
-    std::uint64_t limitedBlocks() const
+    std::uint64_t limitedBlocks() const noexcept
     {
         return counters_.limitedBlocks.load(std::memory_order_relaxed);
     }
-    // Lines attached since the mixer was made, and lines that have begun to sound.
-    std::uint64_t linesOpened() const { return linesOpened_.load(std::memory_order_relaxed); }
-    std::uint64_t linesSounded() const
+    // [any] Lines attached since the mixer was made, and lines that have begun to sound.
+    std::uint64_t linesOpened() const noexcept
+    {
+        return linesOpened_.load(std::memory_order_relaxed);
+    }
+    std::uint64_t linesSounded() const noexcept
     {
         return counters_.linesSounded.load(std::memory_order_relaxed);
     }
-    // Lines now attached, and the most attached at once since the mixer was made or the
-    // peak was last reset.
+    // [any] Lines now attached, and the most attached at once since the mixer was made or the
+    // peak was last reset. These take the table lock for a moment.
     std::size_t lineCount() const;
     std::size_t peakLineCount() const;
     void resetPeakLineCount();
-    // Slots in the current table (it only grows).
+    // [any] Slots in the current table (it only grows). Takes the table lock.
     std::size_t tableCapacity() const;
-    // Line states alive in the process, in any mixer: each holds a ring.
-    static std::size_t liveLineStates();
+    // [any] Line states alive in the process, in any mixer: each holds a ring.
+    static std::size_t liveLineStates() noexcept;
 
-    // For lines: attach makes a line visible to render at once and never waits; detach hides
-    // it and returns only once render can no longer be reading it, so the caller may free it.
+    // [player] For lines: attach makes a line visible to render at once and never waits; detach
+    // hides it and returns only once render can no longer be reading it, so the caller may free
+    // it.
     void attach(LineState* line);
     void detach(LineState* line);
 

@@ -72,7 +72,7 @@ void MixerLine::open(const AudioFormat& format)
         converted_.assign(convertedFrames * channels, 0.0f);
     }
     abandoned_ = false;
-    firstWriteNs_ = 0;
+    firstWriteNs_.store(0, std::memory_order_relaxed);
     state_ = new LineState(config::ringFrames);
     mixer_.attach(state_);
 }
@@ -119,8 +119,8 @@ std::int32_t MixerLine::write(const std::byte* buffer, std::int32_t off, std::in
         throw IllegalArgumentException("illegal request to write non-integral number of frames ("
             + std::to_string(len) + " bytes, frameSize = " + std::to_string(format_.frameSize)
             + " bytes)");
-    if (!firstWriteNs_)
-        firstWriteNs_ = nowNs();
+    if (firstWriteNs_.load(std::memory_order_relaxed) == 0)
+        firstWriteNs_.store(nowNs(), std::memory_order_relaxed);
     if (state_->ended.load(std::memory_order_relaxed)) {
         // Written again after a drain: the line goes on.
         state_->ended.store(false, std::memory_order_relaxed);
@@ -265,22 +265,22 @@ void MixerLine::close()
     decoder_.reset();
 }
 
-std::uint64_t MixerLine::framesQueued() const
+std::uint64_t MixerLine::framesQueued() const noexcept
 {
     return state_ ? state_->ring.written() : 0;
 }
 
-std::uint64_t MixerLine::framesPending() const
+std::uint64_t MixerLine::framesPending() const noexcept
 {
     return state_ ? state_->ring.written() - state_->ring.consumed() : 0;
 }
 
-bool MixerLine::inputEnded() const
+bool MixerLine::inputEnded() const noexcept
 {
     return state_ && state_->ended.load(std::memory_order_acquire);
 }
 
-std::int64_t MixerLine::firstOutputNs() const
+std::int64_t MixerLine::firstOutputNs() const noexcept
 {
     return state_ ? state_->firstOutputNs.load(std::memory_order_relaxed) : 0;
 }

@@ -19,14 +19,17 @@ struct LineState;
 // One sound's output line. write decodes the bytes to float (mono as one channel), converts the
 // rate when it differs from the mixer's, spreads mono to both sides, and publishes each small
 // piece to the line's ring at once. Only one thread may write, drain and close; the mixer
-// reads the ring on its own thread.
+// reads the ring on its own thread. Other threads may read its counts while it stays open.
 class MixerLine final : public SourceDataLine {
 public:
     explicit MixerLine(Mixer& mixer);
+    // [player] Closes the line if it is open, which waits for render to let go of it.
     ~MixerLine() override;
     MixerLine(const MixerLine&) = delete;
     MixerLine& operator=(const MixerLine&) = delete;
 
+    // [player] The line's own thread opens, starts, writes, drains and closes it; write blocks
+    // while the ring is full and drain until the mixer has played everything.
     void open(const AudioFormat& format) override;
     bool isControlSupported(FloatControl::Type type) const override;
     FloatControl& getControl(FloatControl::Type type) override;
@@ -35,16 +38,21 @@ public:
     void drain() override;
     void close() override;
 
+    // [player]
     bool isOpen() const { return state_ != nullptr; }
-    // Frames pushed to the ring so far (after rate conversion), and those not yet mixed.
-    std::uint64_t framesQueued() const;
-    std::uint64_t framesPending() const;
-    // True once drain has handed over the last frame.
-    bool inputEnded() const;
-    // steady_clock nanoseconds of the first write, and of the moment the mixer first mixed a
-    // frame of this line (0 until then): the line's start-up latency.
-    std::int64_t firstWriteNs() const { return firstWriteNs_; }
-    std::int64_t firstOutputNs() const;
+    // [any] Frames pushed to the ring so far (after rate conversion), and those not yet mixed.
+    std::uint64_t framesQueued() const noexcept;
+    std::uint64_t framesPending() const noexcept;
+    // [any] True once drain has handed over the last frame.
+    bool inputEnded() const noexcept;
+    // [any] steady_clock nanoseconds of the first write (0 until then).
+    std::int64_t firstWriteNs() const noexcept
+    {
+        return firstWriteNs_.load(std::memory_order_relaxed);
+    }
+    // [any] steady_clock nanoseconds of the moment the mixer first mixed a frame of this line
+    // (0 until then): less firstWriteNs, the line's start-up latency.
+    std::int64_t firstOutputNs() const noexcept;
 
 private:
     class Pan : public FloatControl {
@@ -82,7 +90,8 @@ private:
     std::vector<float> converted_; // one converter call's output, the same
     std::vector<float> spread_; // mono spread to stereo
     Pan pan_ { *this };
-    std::int64_t firstWriteNs_ = 0;
+    // Atomic: another thread may time the line while it is written.
+    std::atomic<std::int64_t> firstWriteNs_ { 0 };
     // The mixer stopped taking frames (no device any more): further frames are dropped.
     bool abandoned_ = false;
 };

@@ -21,30 +21,31 @@ public:
         bool operator==(const Kind&) const = default;
     };
 
-    // A converter for this kind of line: from inRate to outRate, channels channels, with the
-    // recipe (a soxr quality recipe with its phase flags). Throws LineUnavailableException when
+    // [player] A converter for this kind of line: from inRate to outRate, channels channels, with
+    // the recipe (a soxr quality recipe with its phase flags). Throws LineUnavailableException when
     // libsoxr refuses.
     RateConverter(double inRate, double outRate, unsigned channels, unsigned long recipe);
     ~RateConverter();
     RateConverter(const RateConverter&) = delete;
     RateConverter& operator=(const RateConverter&) = delete;
 
-    // Converts up to frames frames of in into at most room frames of out and returns how many
-    // came out; used tells how many went in. A null in is the end of the input: what the filter
-    // still holds comes out, over as many calls as it takes, until a call gives nothing.
+    // [player] Converts up to frames frames of in into at most room frames of out and returns how
+    // many came out; used tells how many went in. A null in is the end of the input: what the
+    // filter still holds comes out, over as many calls as it takes, until a call gives nothing.
     std::size_t process(
         const float* in, std::size_t frames, std::size_t& used, float* out, std::size_t room);
-    // Forgets the signal so far, for a line written again after its end.
+    // [player] Forgets the signal so far, for a line written again after its end.
     void restart();
-    // Makes one converter of this kind for a later line, unless enough are waiting already.
-    // For after the hit: it takes as long as making one.
+    // [player] Makes one converter of this kind for a later line, unless enough are waiting
+    // already. For after the hit: it takes as long as making one.
     void leaveSpare() const;
 
-    // Makes spares of the kinds most drum samples need (44.1 kHz mono and stereo, to
+    // [player] Makes spares of the kinds most drum samples need (44.1 kHz mono and stereo, to
     // outRate, at quality), so that the first hit does not make its own. Called when a device
-    // opens.
+    // opens, on the thread that opens it.
     static void prepare(double outRate, unsigned long quality);
-    // Converters waiting, of every kind (for tests and the memory figure).
+    // [any] Converters waiting, of every kind (for tests and the memory figure). Takes
+    // the spares' lock for a moment.
     static std::size_t spares();
 
 private:

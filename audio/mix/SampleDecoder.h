@@ -14,20 +14,21 @@ namespace audio {
 // come out exactly; float samples within full scale pass unchanged, larger ones are clipped to
 // it and NaN and infinities come out silent. Wider layouts are folded down to stereo at the
 // usual levels; a fold-down may pass full scale, as the same sound on speakers would add up.
+// One thread at a time may decode with it.
 class SampleDecoder {
 public:
-    // True when a line can take this format.
+    // [any] True when a line can take this format.
     static bool accepts(const AudioFormat& format);
 
     // format must be accepted. maxFrames bounds one call of decode.
     SampleDecoder(const AudioFormat& format, int maxFrames);
 
-    // 1 for mono, 2 for everything else.
+    // [any] 1 for mono, 2 for everything else.
     int outputChannels() const { return format_.channels == 1 ? 1 : 2; }
-    // Decodes frames whole frames from in to out (outputChannels() * frames floats).
+    // [player] Decodes frames whole frames from in to out (outputChannels() * frames floats).
     void decode(const std::byte* in, int frames, float* out);
 
-    // The fold-down gains from each input channel to left and right.
+    // [any] The fold-down gains from each input channel to left and right.
     const std::vector<std::array<float, 2>>& channelGains() const { return gains_; }
 
 private:

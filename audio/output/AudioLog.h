@@ -2,6 +2,7 @@
 
 #include <QLoggingCategory>
 
-// What the output streams tell about themselves: the latency they settle on, what they
-// changed and why. Failures go to stderr as reports instead.
+// [any] What the output streams tell about themselves: the latency they settle on, what they
+// changed and why. Failures go to stderr as reports instead. Not on the real-time thread:
+// logging locks and allocates.
 Q_DECLARE_LOGGING_CATEGORY(lcAudio)

@@ -18,6 +18,9 @@ namespace audio {
 // stall over a long window would have fitted. So it starts on a step that holds on a busy
 // machine, a quiet machine soon plays on a small one, and a step down that fails after all is
 // heard once, then the last step that held plays again.
+//
+// One thread at a time: the thread that opens the stream makes it, then the stream's chooser
+// (its control thread) owns it.
 class LatencyLadder {
 public:
     struct Rules {
@@ -34,7 +37,8 @@ public:
         // stall measure too coarse to vouch for a step far below.
         bool downAsFarAsFits = true;
 
-        // With the window and the silence the audio service uses.
+        // [any] With the window and the silence the audio service uses. Not on the real-time
+        // thread: it allocates.
         static Rules fromConfig(std::span<const int> steps, std::size_t start, int rate,
             double closeCall, double holds, bool downAsFarAsFits);
     };
@@ -42,13 +46,13 @@ public:
 
     LatencyLadder(Rules rules, std::int64_t nowNs);
 
+    // [stream] The step chosen, in frames.
     int current() const { return rules_.steps[step_]; }
-    // The worst stall in the window, in nanoseconds.
+    // [stream] The worst stall in the window, in nanoseconds.
     std::int64_t worstStallNs() const;
 
-    // Called now and then, off the real-time thread, with the running count of underruns, the
-    // worst stall since the last call, and when the output last held sound (all on the
-    // monotonic clock).
+    // [stream] Called now and then with the running count of underruns, the worst stall since
+    // the last call, and when the output last held sound (all on the monotonic clock).
     Change tick(std::uint64_t underruns, std::int64_t stallNs, std::int64_t lastSoundNs,
         std::int64_t nowNs);
 

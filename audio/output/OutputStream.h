@@ -9,7 +9,7 @@ namespace audio {
 // What an output stream plays: called on the stream's real-time thread, one block at a time.
 class RenderSource {
 public:
-    // Fills frames interleaved stereo frames of out. Real-time: no lock, no allocation.
+    // [real-time] Fills frames interleaved stereo frames of out.
     virtual void render(float* out, int frames) noexcept = 0;
 
 protected:
@@ -37,27 +37,33 @@ struct OutputInfo {
 // stream: the source is not called again once the destructor has returned.
 class OutputStream {
 public:
+    // [player] Waits for the stream's own threads to end: never on one of them.
     virtual ~OutputStream() = default;
-    virtual int sampleRate() const = 0;
-    // Once, before anything is played. The source must outlive the stream.
+    // [any] Fixed once open.
+    virtual int sampleRate() const noexcept = 0;
+    // [player] Once, by whoever opened the stream, before anything is played. The source must
+    // outlive the stream.
     virtual void start(RenderSource& source) = 0;
-    // The server or card went away: nothing more will be played.
-    virtual bool lost() const = 0;
+    // [any] The server or card went away: nothing more will be played.
+    virtual bool lost() const noexcept = 0;
+    // [any] Not on the real-time thread: it copies the driver's name.
     virtual OutputInfo info() const = 0;
 };
 
 // Each back-end's header declares its opener, which returns nullptr, with the reason in
-// failure, when it cannot open.
+// failure, when it cannot open. An opener waits on the server, up to outputOpenTimeout: it runs
+// on a player thread or on the device's own opener thread, never on the event thread.
 
 } // namespace audio
 
 namespace audio {
 
-// Renders frames frames from source in pieces the mixer takes, or silence when there is no
-// source yet. Returns whether any of it is sound. Real-time.
+// [real-time] Renders frames frames from source in pieces the mixer takes, or silence when
+// there is no source yet. Returns whether any of it is sound.
 bool renderOrSilence(RenderSource* source, float* out, std::uint32_t frames) noexcept;
 
-// Makes an Output and opens it: nullptr, with the reason in failure, when it cannot open.
+// [player] Makes an Output and opens it: nullptr, with the reason in failure, when it cannot
+// open. Waits on the server, as the openers do.
 template <typename Output> std::unique_ptr<OutputStream> openedOrNull(std::string& failure)
 {
     auto output = std::make_unique<Output>();
@@ -66,8 +72,8 @@ template <typename Output> std::unique_ptr<OutputStream> openedOrNull(std::strin
     return output;
 }
 
-// How long frames frames last at rate, in milliseconds, for what a stream tells.
-inline double framesToMs(int frames, int rate)
+// [any] How long frames frames last at rate, in milliseconds, for what a stream tells.
+inline double framesToMs(int frames, int rate) noexcept
 {
     return 1000.0 * frames / rate;
 }

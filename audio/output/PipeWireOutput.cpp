@@ -30,8 +30,8 @@ std::string latencyProperty(int frames, int rate)
 
 } // namespace
 
-unsigned CycleWatch::observe(
-    std::uint64_t position, std::uint64_t duration, std::uint64_t deadlineNs, std::int64_t doneNs)
+unsigned CycleWatch::observe(std::uint64_t position, std::uint64_t duration,
+    std::uint64_t deadlineNs, std::int64_t doneNs) noexcept
 {
     unsigned underruns = 0;
     if (started_ && position > expected_ && duration > 0)
@@ -70,9 +70,9 @@ public:
     ~PipeWireOutput() override;
 
     bool open(std::string& failure);
-    int sampleRate() const override { return rate_; }
+    int sampleRate() const noexcept override { return rate_; }
     void start(RenderSource& source) override { source_.store(&source, std::memory_order_release); }
-    bool lost() const override { return lost_.load(std::memory_order_acquire); }
+    bool lost() const noexcept override { return lost_.load(std::memory_order_acquire); }
     OutputInfo info() const override;
 
 private:

@@ -30,9 +30,9 @@ public:
     ~PulseOutput() override;
 
     bool open(std::string& failure);
-    int sampleRate() const override { return rate_; }
+    int sampleRate() const noexcept override { return rate_; }
     void start(RenderSource& source) override { source_.store(&source, std::memory_order_release); }
-    bool lost() const override { return lost_.load(std::memory_order_acquire); }
+    bool lost() const noexcept override { return lost_.load(std::memory_order_acquire); }
     OutputInfo info() const override;
 
 private:
@@ -47,7 +47,6 @@ private:
         pa_mainloop_api* api, pa_time_event* event, const timeval* tv, void* data);
 
     void write(std::size_t bytes) noexcept;
-    void watchRequests() noexcept;
     void choose();
     pa_buffer_attr bufferFor(int frames) const;
     // Waits on the main loop (locked) until done() holds, the connection fails or time is up.

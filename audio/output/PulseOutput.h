@@ -7,7 +7,8 @@
 
 namespace audio {
 
-// PulseAudio's asynchronous API (also PipeWire's PulseAudio server).
+// [player] PulseAudio's asynchronous API (also PipeWire's PulseAudio server). Waits for the
+// server and the stream: never on the event thread.
 std::unique_ptr<OutputStream> openPulseAudioOutput(std::string& failure);
 
 } // namespace audio

@@ -4,11 +4,11 @@
 
 namespace audio {
 
-// The monotonic clock in nanoseconds, the one sound servers stamp their cycles with. Read
-// without a system call, so the real-time thread may use it.
+// [real-time, any] The monotonic clock in nanoseconds, the one sound servers stamp their cycles
+// with. Read without a system call, so the real-time thread may use it.
 std::int64_t monotonicNs() noexcept;
 
-// Gives the calling thread round-robin-free real-time scheduling (SCHED_FIFO) at this
+// [stream] Gives the calling thread round-robin-free real-time scheduling (SCHED_FIFO) at this
 // priority, not inherited by children. Returns false when the system refuses: the thread
 // then keeps its normal priority and the stream's latency ladder copes.
 bool makeThisThreadRealtime(int priority);

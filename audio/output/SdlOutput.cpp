@@ -14,7 +14,7 @@ public:
     ~SdlOutput() override;
 
     bool open(std::string& failure);
-    int sampleRate() const override { return rate_; }
+    int sampleRate() const noexcept override { return rate_; }
     void start(RenderSource& source) override
     {
         source_.store(&source, std::memory_order_release);
@@ -22,7 +22,10 @@ public:
     }
     // A device that went away (the card was unplugged, the server ended) is not given back: SDL
     // goes on calling at the same pace, and every line would play into nothing for ever.
-    bool lost() const override { return SDL_GetAudioDeviceStatus(id_) == SDL_AUDIO_STOPPED; }
+    bool lost() const noexcept override
+    {
+        return SDL_GetAudioDeviceStatus(id_) == SDL_AUDIO_STOPPED;
+    }
     OutputInfo info() const override { return info_; }
 
 private:

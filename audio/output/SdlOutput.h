@@ -7,7 +7,8 @@
 
 namespace audio {
 
-// SDL2, with its own choice of driver (which honours SDL_AUDIODRIVER).
+// [player] SDL2, with its own choice of driver (which honours SDL_AUDIODRIVER). Opens the
+// device and waits for it: never on the event thread.
 std::unique_ptr<OutputStream> openSdlOutput(std::string& failure);
 
 } // namespace audio

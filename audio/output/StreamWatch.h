@@ -9,7 +9,7 @@ namespace audio {
 // underruns, the worst stall since the chooser last looked, and when the output last held sound.
 class StreamWatch {
 public:
-    // Real-time side.
+    // [real-time] What the real-time thread saw.
     void underran(unsigned count = 1) noexcept
     {
         underruns_.fetch_add(count, std::memory_order_relaxed);
@@ -26,13 +26,13 @@ public:
         lastSoundNs_.store(nowNs, std::memory_order_relaxed);
     }
 
-    // Any side.
+    // [any]
     std::uint64_t underruns() const noexcept { return underruns_.load(std::memory_order_relaxed); }
     std::int64_t lastSoundNs() const noexcept
     {
         return lastSoundNs_.load(std::memory_order_relaxed);
     }
-    // The chooser's side: the worst stall since the last call.
+    // [stream] The chooser's side: the worst stall since the last call.
     std::int64_t takeWorstStall() noexcept
     {
         return worstStallNs_.exchange(0, std::memory_order_relaxed);

@@ -25,6 +25,7 @@ public:
         })
     {
     }
+    // [player] Stops the ticks and waits for the one under way: never from within tick.
     ~Ticker()
     {
         {
