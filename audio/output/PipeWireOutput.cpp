@@ -219,11 +219,8 @@ void PipeWireOutput::choose()
     if (change == LatencyLadder::Change::None)
         return;
     const int now = ladder_.current();
-    const std::string latency = latencyProperty(now, rate_);
-    const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str());
-    const spa_dict dict = SPA_DICT_INIT(&item, 1);
-    pw_stream_update_properties(stream_, &dict);
-    target_.store(now, std::memory_order_relaxed);
+    // Told first: whoever sees the new target in info(), or the graph follow it, finds why in
+    // the log.
     qCInfo(lcAudio,
         "PipeWire: quantum %d frames -> %d frames (%.1f ms): %s; worst stall lately %.2f ms, %llu "
         "underruns so far",
@@ -231,6 +228,11 @@ void PipeWireOutput::choose()
         change == LatencyLadder::Change::Up ? "it did not hold" : "a smaller one will",
         static_cast<double>(ladder_.worstStallNs()) / 1e6,
         static_cast<unsigned long long>(underruns));
+    const std::string latency = latencyProperty(now, rate_);
+    const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str());
+    const spa_dict dict = SPA_DICT_INIT(&item, 1);
+    pw_stream_update_properties(stream_, &dict);
+    target_.store(now, std::memory_order_release);
 }
 
 void PipeWireOutput::reportForeignQuantum()
@@ -264,7 +266,7 @@ OutputInfo PipeWireOutput::info() const
     info.driver = "pipewire";
     info.sampleRate = rate_;
     info.bufferFrames = static_cast<int>(quantum_.load(std::memory_order_relaxed));
-    info.targetLatencyFrames = target_.load(std::memory_order_relaxed);
+    info.targetLatencyFrames = target_.load(std::memory_order_acquire);
     info.serverUnderruns = watch_.underruns();
     info.worstStallMs = static_cast<double>(worstStallNs_.load(std::memory_order_relaxed)) / 1e6;
     return info;

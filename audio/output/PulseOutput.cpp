@@ -215,7 +215,6 @@ void PulseOutput::choose()
             pa_operation_unref(op);
     }
     pa_threaded_mainloop_unlock(loop_);
-    target_.store(target, std::memory_order_relaxed);
     qCInfo(lcAudio,
         "PulseAudio: target latency %.1f ms -> %.1f ms (%d frames): %s; worst stall lately "
         "%.2f ms, %llu underflows so far",
@@ -223,6 +222,8 @@ void PulseOutput::choose()
         change == LatencyLadder::Change::Up ? "it did not hold" : "a smaller one will",
         static_cast<double>(ladder_->worstStallNs()) / 1e6,
         static_cast<unsigned long long>(underflows));
+    // Told first: whoever sees the new target in info() finds why in the log.
+    target_.store(target, std::memory_order_release);
 }
 
 OutputInfo PulseOutput::info() const
@@ -231,7 +232,7 @@ OutputInfo PulseOutput::info() const
     info.driver = "pulseaudio";
     info.sampleRate = rate_;
     info.bufferFrames = request_.load(std::memory_order_relaxed);
-    info.targetLatencyFrames = target_.load(std::memory_order_relaxed);
+    info.targetLatencyFrames = target_.load(std::memory_order_acquire);
     info.serverUnderruns = watch_.underruns();
     info.worstStallMs = static_cast<double>(worstStallNs_.load(std::memory_order_relaxed)) / 1e6;
     return info;
