@@ -77,6 +77,9 @@ inline constexpr unsigned long converterPhase(double inputRate, double outputRat
 // Making a minimum-phase converter takes about 0.3 ms: a line takes one made beforehand and
 // leaves another made for the next line, up to this many waiting for each kind.
 inline constexpr std::size_t sparesPerConverterKind = 2;
+// The rate most drum samples are recorded at: when the device opens, converters from it (mono
+// and stereo) are made, so the first hit does not make its own.
+inline constexpr double usualSampleRate = 44100;
 
 // After a peak beyond full scale the limiter's gain holds for limiterHoldSeconds, then comes
 // back to 1 with a time constant of limiterReleaseSeconds. Eight full-scale sines at once: with

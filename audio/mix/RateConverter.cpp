@@ -121,11 +121,11 @@ void RateConverter::addSpare(const Kind& kind)
 
 void RateConverter::prepare(double outRate, unsigned long quality)
 {
-    if (outRate == 44100.0)
+    constexpr double inRate = config::usualSampleRate;
+    if (outRate == inRate)
         return;
     for (unsigned channels : { 1u, 2u })
-        addSpare(
-            { 44100.0, outRate, channels, quality | config::converterPhase(44100.0, outRate) });
+        addSpare({ inRate, outRate, channels, quality | config::converterPhase(inRate, outRate) });
 }
 
 std::size_t RateConverter::spares()

@@ -40,9 +40,9 @@ public:
     // already. For after the hit: it takes as long as making one.
     void leaveSpare() const;
 
-    // [player] Makes spares of the kinds most drum samples need (44.1 kHz mono and stereo, to
-    // outRate, at quality), so that the first hit does not make its own. Called when a device
-    // opens, on the thread that opens it.
+    // [player] Makes spares of the kinds most drum samples need (config::usualSampleRate mono and
+    // stereo, to outRate, at quality), so that the first hit does not make its own. Called when a
+    // device opens, on the thread that opens it.
     static void prepare(double outRate, unsigned long quality);
     // [any] Converters waiting, of every kind (for tests and the memory figure). Takes
     // the spares' lock for a moment.
