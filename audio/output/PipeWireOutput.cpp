@@ -76,7 +76,7 @@ public:
     OutputInfo info() const override;
 
 private:
-    static void onProcess(void* data);
+    static void onProcess(void* data) noexcept;
     static void onStateChanged(
         void* data, pw_stream_state old, pw_stream_state state, const char* error);
     static void onIoChanged(void* data, std::uint32_t id, void* area, std::uint32_t size);
@@ -134,7 +134,7 @@ PipeWireOutput::~PipeWireOutput()
         pw_thread_loop_destroy(loop_);
 }
 
-void PipeWireOutput::onProcess(void* data)
+void PipeWireOutput::onProcess(void* data) noexcept
 {
     static_cast<PipeWireOutput*>(data)->process();
 }

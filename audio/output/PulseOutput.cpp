@@ -38,7 +38,7 @@ public:
 private:
     static void onContextState(pa_context* context, void* data);
     static void onStreamState(pa_stream* stream, void* data);
-    static void onWrite(pa_stream* stream, std::size_t bytes, void* data);
+    static void onWrite(pa_stream* stream, std::size_t bytes, void* data) noexcept;
     static void onUnderflow(pa_stream* stream, void* data);
     static void onBufferChanged(pa_stream* stream, void* data);
     static void onAttrSet(pa_stream* stream, int success, void* data);
@@ -133,7 +133,7 @@ void PulseOutput::onTimeout(pa_mainloop_api*, pa_time_event*, const timeval*, vo
     pa_threaded_mainloop_signal(self->loop_, 0);
 }
 
-void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* data)
+void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* data) noexcept
 {
     static_cast<PulseOutput*>(data)->write(bytes);
 }

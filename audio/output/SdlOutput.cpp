@@ -29,7 +29,7 @@ public:
     OutputInfo info() const override { return info_; }
 
 private:
-    static void SDLCALL fill(void* userdata, Uint8* stream, int len);
+    static void SDLCALL fill(void* userdata, Uint8* stream, int len) noexcept;
 
     SDL_AudioDeviceID id_ = 0;
     bool initialised_ = false;
@@ -38,7 +38,7 @@ private:
     std::atomic<RenderSource*> source_ { nullptr };
 };
 
-void SDLCALL SdlOutput::fill(void* userdata, Uint8* stream, int len)
+void SDLCALL SdlOutput::fill(void* userdata, Uint8* stream, int len) noexcept
 {
     auto* self = static_cast<SdlOutput*>(userdata);
     renderOrSilence(self->source_.load(std::memory_order_acquire), reinterpret_cast<float*>(stream),
