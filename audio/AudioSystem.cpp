@@ -24,7 +24,8 @@ public:
         if (!SampleDecoder::accepts(info.format))
             throw LineUnavailableException(
                 "No line matching interface SourceDataLine supporting format "
-                + info.format.toString() + " is supported.");
+                + info.format.toString() + " is supported" + SampleDecoder::refusalHint(info.format)
+                + ".");
         return outputMixer().createLine();
     }
 };

@@ -49,14 +49,9 @@ void MixerLine::open(const AudioFormat& format)
 {
     if (state_)
         throw IllegalArgumentException("line already open");
-    if (!SampleDecoder::accepts(format)) {
-        const bool rateOk = format.sampleRate >= static_cast<float>(config::minInputRate)
-            && format.sampleRate <= static_cast<float>(config::maxInputRate);
+    if (!SampleDecoder::accepts(format))
         throw LineUnavailableException("line does not support format " + format.toString()
-            + (rateOk ? std::string()
-                      : ": sample rates from " + std::to_string(config::minInputRate) + " to "
-                        + std::to_string(config::maxInputRate) + " Hz are played"));
-    }
+            + SampleDecoder::refusalHint(format));
 
     format_ = format;
     decoder_.emplace(format, static_cast<int>(pieceFrames));

@@ -142,20 +142,33 @@ void packed24(const std::byte* in, std::size_t n, float* out, bool bigEndian, bo
     }
 }
 
+bool rateAccepted(const AudioFormat& f)
+{
+    return f.sampleRate >= static_cast<float>(config::minInputRate)
+        && f.sampleRate <= static_cast<float>(config::maxInputRate);
+}
+
 } // namespace
 
 bool SampleDecoder::accepts(const AudioFormat& f)
 {
     if (f.channels < 1 || f.channels > config::maxChannels)
         return false;
-    if (!(f.sampleRate >= static_cast<float>(config::minInputRate)
-            && f.sampleRate <= static_cast<float>(config::maxInputRate)))
+    if (!rateAccepted(f))
         return false;
     const bool sizeOk = f.encoding == Encoding::PCM_FLOAT
         ? (f.sampleSizeInBits == 32 || f.sampleSizeInBits == 64)
         : (f.sampleSizeInBits == 8 || f.sampleSizeInBits == 16 || f.sampleSizeInBits == 24
             || f.sampleSizeInBits == 32);
     return sizeOk && f.frameSize == f.channels * f.sampleSizeInBits / 8;
+}
+
+std::string SampleDecoder::refusalHint(const AudioFormat& f)
+{
+    if (rateAccepted(f))
+        return {};
+    return ": sample rates from " + std::to_string(config::minInputRate) + " to "
+        + std::to_string(config::maxInputRate) + " Hz are played";
 }
 
 SampleDecoder::SampleDecoder(const AudioFormat& format, int maxFrames)

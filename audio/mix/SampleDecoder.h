@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace audio {
@@ -19,6 +20,9 @@ class SampleDecoder {
 public:
     // [any] True when a line can take this format.
     static bool accepts(const AudioFormat& format);
+    // [any] For a refused format, what a user can do about it in a few words (the rates that
+    // play), or nothing when the format as a whole is the reason.
+    static std::string refusalHint(const AudioFormat& format);
 
     // format must be accepted. maxFrames bounds one call of decode.
     SampleDecoder(const AudioFormat& format, int maxFrames);
