@@ -131,15 +131,20 @@ std::int32_t MixerLine::write(const std::byte* buffer, std::int32_t off, std::in
         const std::size_t piece = std::min(frames, pieceFrames);
         decoder_->decode(in, static_cast<int>(piece), decoded_.data());
         convertAndPush(decoded_.data(), piece);
-        if (converter_ && !spareLeft_) {
-            // Our sound is under way: make the next line's converter now, not at its hit.
-            spareLeft_ = true;
-            converter_->leaveSpare();
-        }
+        if (state_->ring.written() >= config::startFrames)
+            leaveSpareOnce();
         in += piece * static_cast<std::size_t>(format_.frameSize);
         frames -= piece;
     }
     return abandoned_ ? static_cast<std::int32_t>(in - (buffer + off)) : len;
+}
+
+void MixerLine::leaveSpareOnce()
+{
+    if (!converter_ || spareLeft_)
+        return;
+    spareLeft_ = true;
+    converter_->leaveSpare();
 }
 
 void MixerLine::convertAndPush(const float* in, std::size_t frames)
@@ -235,6 +240,7 @@ void MixerLine::drain()
         convertAndPush(nullptr, 0);
     }
     state_->ended.store(true, std::memory_order_release);
+    leaveSpareOnce();
     // A line never started would wait for ever: nothing will play it.
     if (!state_->started.load(std::memory_order_relaxed) || abandoned_)
         return;

@@ -76,6 +76,10 @@ private:
     // Pushes frames frames of the decoder's channels, spread to stereo when mono.
     void pushDecoded(const float* in, std::size_t frames);
     void push(const float* stereo, std::size_t frames);
+    // Makes the next line's converter, once: called when ours has frames enough for the mixer
+    // to start it (or all it will get), so that making it neither holds up our start nor
+    // falls to the next hit.
+    void leaveSpareOnce();
     bool waitForRoom(std::size_t frames);
     bool mixerStalled(
         std::uint64_t& lastBlocks, std::chrono::steady_clock::time_point& since) const;
@@ -85,7 +89,7 @@ private:
     AudioFormat format_;
     std::optional<SampleDecoder> decoder_;
     std::optional<RateConverter> converter_;
-    bool spareLeft_ = false; // a converter made for the next line, once ours sounds
+    bool spareLeft_ = false; // a converter made for the next line, once ours can sound
     std::vector<float> decoded_; // one piece, in the decoder's channels
     std::vector<float> converted_; // one converter call's output, the same
     std::vector<float> spread_; // mono spread to stereo
