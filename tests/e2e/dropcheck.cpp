@@ -5,9 +5,9 @@
 //       its first and last sound; prints them, and exits 1 when there is any or when less than
 //       SECONDS sounded
 //   dropcheck pauses SECONDS MIN_MS
-//       a minimal real-time thread (the highest priority, when allowed) that wakes every
-//       millisecond for SECONDS and prints each time it woke MIN_MS or more late: the moments
-//       the machine itself stopped, which no sound buffer shorter than them survives
+//       a minimal real-time thread on each processor (the highest priority, when allowed) that
+//       wakes every millisecond for SECONDS and prints each time it woke MIN_MS or more late:
+//       the moments the machine itself stopped, which no sound buffer shorter than them survives
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <pthread.h>
 #include <random>
 #include <sched.h>
@@ -94,15 +96,15 @@ int holes(const char* path, int rate, double minMs, double seconds)
     return count || !enough ? 1 : 0;
 }
 
-int pauses(double seconds, double minMs)
+// One prober, pinned to one processor: notes each time it woke minMs or more late.
+void probe(int cpu, double seconds, double minMs, std::chrono::steady_clock::time_point start,
+    std::mutex& out)
 {
-    sched_param param {};
-    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
-    const bool realtime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
-    std::printf("probe %s\n", realtime ? "real-time" : "not real-time");
-    std::fflush(stdout);
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
     using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
     const auto period = std::chrono::milliseconds(1);
     while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
         const auto before = Clock::now();
@@ -111,11 +113,36 @@ int pauses(double seconds, double minMs)
         const double lateMs
             = std::chrono::duration<double, std::milli>(after - before - period).count();
         if (lateMs >= minMs) {
-            std::printf("pause at %.3f s: %.1f ms\n",
-                std::chrono::duration<double>(before - start).count(), lateMs);
+            const std::lock_guard lock(out);
+            std::printf("pause at %.3f s: %.1f ms on cpu %d\n",
+                std::chrono::duration<double>(before - start).count(), lateMs, cpu);
             std::fflush(stdout);
         }
     }
+}
+
+// A virtual machine's processors stop one at a time: a thread that may run anywhere sees only
+// the stops of the one it is on, so there is a prober on each.
+int pauses(double seconds, double minMs)
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    sched_getaffinity(0, sizeof allowed, &allowed);
+    sched_param param {};
+    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    // Threads made after this inherit the policy.
+    const bool realtime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+    std::printf("probe %s on %d processors\n", realtime ? "real-time" : "not real-time",
+        CPU_COUNT(&allowed));
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    std::mutex out;
+    std::vector<std::thread> probers;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &allowed))
+            probers.emplace_back(probe, cpu, seconds, minMs, start, std::ref(out));
+    for (std::thread& t : probers)
+        t.join();
     return 0;
 }
 
