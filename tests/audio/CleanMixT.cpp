@@ -31,23 +31,15 @@ AudioFormat floatFormat(int channels, float sampleRate)
     return { Encoding::PCM_FLOAT, sampleRate, 32, channels, 4 * channels, false, {} };
 }
 
-// Writes samples (interleaved, channels wide) in the worker's 124288-byte chunks and drains,
-// while this thread renders: the whole sound as it plays.
+// The whole sound of samples (interleaved, channels wide), written as the worker writes it.
 std::vector<float> play(Mixer& mixer, const AudioFormat& format, const std::vector<float>& samples)
 {
     auto line = mixer.createLine();
     line->open(format);
     line->start();
-    const auto* bytes = reinterpret_cast<const std::byte*>(samples.data());
-    const std::size_t size = samples.size() * sizeof(float);
-    const std::size_t chunk = 124288 - 124288 % static_cast<std::size_t>(format.frameSize);
-    auto out = mixer_test::playThrough(mixer, static_cast<MixerLine&>(*line), [&] {
-        for (std::size_t at = 0; at < size; at += chunk) {
-            const std::size_t n = std::min(chunk, size - at);
-            line->write(bytes, static_cast<std::int32_t>(at), static_cast<std::int32_t>(n));
-        }
-        line->drain();
-    });
+    auto out = mixer_test::playWhole(mixer, static_cast<MixerLine&>(*line),
+        reinterpret_cast<const std::byte*>(samples.data()), samples.size() * sizeof(float),
+        static_cast<std::size_t>(format.frameSize));
     line->close();
     return out;
 }

@@ -2,11 +2,14 @@
 
 // Driving a mixer block by block with no device, as the tests of lines and the mix do.
 
+#include "audio/AePlayWave.h"
 #include "audio/mix/MixConfig.h"
 #include "audio/mix/Mixer.h"
 #include "audio/mix/MixerLine.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -40,6 +43,22 @@ inline std::vector<float> playThrough(
     }
     producer.join();
     return out;
+}
+
+// Writes size bytes of frameSize-byte frames as the worker does, in its chunks cut to whole
+// frames, then drains, while this thread renders: the whole sound as it plays.
+inline std::vector<float> playWhole(audio::Mixer& mixer, audio::MixerLine& line,
+    const std::byte* bytes, std::size_t size, std::size_t frameSize)
+{
+    const std::size_t chunk
+        = AePlayWave::EXTERNAL_BUFFER_SIZE - AePlayWave::EXTERNAL_BUFFER_SIZE % frameSize;
+    return playThrough(mixer, line, [&] {
+        for (std::size_t at = 0; at < size; at += chunk) {
+            const std::size_t n = std::min(chunk, size - at);
+            line.write(bytes, static_cast<std::int32_t>(at), static_cast<std::int32_t>(n));
+        }
+        line.drain();
+    });
 }
 
 // Samples of one side (0 left, 1 right) of interleaved stereo.

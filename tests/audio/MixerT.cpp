@@ -363,15 +363,8 @@ TEST(MixerLineT, RateConversionKeepsPitchLevelAndLength)
             input[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(
                 std::lround(16384 * std::sin(2 * M_PI * frequency * i / inputRate)));
         const auto bytes = bytesOf(input);
-        const auto out = playThrough(mixer, line, [&] {
-            // In the worker's chunk size, so a chunk boundary falls inside the sound.
-            for (std::size_t at = 0; at < bytes.size(); at += 124288) {
-                const auto n = std::min<std::size_t>(124288, bytes.size() - at);
-                line.write(
-                    bytes.data(), static_cast<std::int32_t>(at), static_cast<std::int32_t>(n));
-            }
-            line.drain();
-        });
+        // In the worker's chunk size, so a chunk boundary falls inside the sound.
+        const auto out = mixer_test::playWhole(mixer, line, bytes.data(), bytes.size(), 2);
         // Length: the input's duration at the mixer's rate.
         EXPECT_NEAR(static_cast<double>(line.framesQueued()), rate, 2.0);
         EXPECT_EQ(mixer.underruns(), 0u);
