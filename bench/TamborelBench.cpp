@@ -581,8 +581,6 @@ void overlapSection()
     }
 }
 
-} // namespace
-
 // What one sounding hit costs in all, as the keys start them: 100 hits of a 4-second 44.1 kHz
 // stereo file through the player, resident memory while all of them sound. Ring, converter,
 // decoder, the player's chunk buffer, the open file and the player thread's stack together.
@@ -652,9 +650,8 @@ void attachSection()
         const auto t0 = Clock::now();
         line->open(pcm16Stereo(rate));
         opens.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
-        if (i % 50 == 49) {
+        if (i % 50 == 49)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
     }
     stop = true;
     renderer.join();
@@ -665,6 +662,8 @@ void attachSection()
         opens.size(), percentile(opens, 50), percentile(opens, 99),
         *std::max_element(opens.begin(), opens.end()), mixer.tableCapacity());
 }
+
+} // namespace
 
 int main(int argc, char** argv)
 {
