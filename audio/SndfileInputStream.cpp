@@ -133,21 +133,72 @@ Speaker speakerOf(int channel)
 
 } // namespace
 
+// libsndfile reads the file through these, at a position of ours, so it never holds the
+// descriptor: versions 1.0.30 to 1.2.0 close a descriptor lent to sf_open_fd when the open
+// fails, and by the time we close it too the number may be another player's file.
+sf_count_t SndfileInputStream::Reader::length(void* user)
+{
+    struct stat status { };
+    return ::fstat(static_cast<Reader*>(user)->fd, &status) == 0 ? status.st_size : 0;
+}
+
+sf_count_t SndfileInputStream::Reader::seek(sf_count_t offset, int whence, void* user)
+{
+    auto* self = static_cast<Reader*>(user);
+    const sf_count_t base = whence == SEEK_CUR ? self->position
+        : whence == SEEK_END                   ? length(user)
+                                               : 0;
+    if (base + offset < 0)
+        return -1;
+    self->position = base + offset;
+    return self->position;
+}
+
+sf_count_t SndfileInputStream::Reader::read(void* into, sf_count_t count, void* user)
+{
+    auto* self = static_cast<Reader*>(user);
+    auto* bytes = static_cast<std::byte*>(into);
+    sf_count_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(self->fd, bytes + done, static_cast<std::size_t>(count - done),
+            static_cast<off_t>(self->position + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            self->error = errno;
+        if (got <= 0)
+            break;
+        done += got;
+    }
+    self->position += done;
+    return done;
+}
+
+sf_count_t SndfileInputStream::Reader::tell(void* user)
+{
+    return static_cast<Reader*>(user)->position;
+}
+
 SndfileInputStream::SndfileInputStream(const std::string& path)
     : path_(path)
 {
-    // The descriptor is ours, so system errors are told apart from content errors and the
-    // file is closed exactly once, whatever libsndfile does on failure.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0)
+    // The descriptor is ours alone, so system errors are told apart from content errors and
+    // the file is closed exactly once.
+    reader_.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (reader_.fd < 0)
         throw IOException(systemError(path, errno));
     struct stat status { };
-    if (::fstat(fd_, &status) != 0 || S_ISDIR(status.st_mode)) {
+    if (::fstat(reader_.fd, &status) != 0 || S_ISDIR(status.st_mode)) {
         const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
-        ::close(fd_);
+        ::close(reader_.fd);
         throw IOException(systemError(path, error));
     }
 
+    SF_VIRTUAL_IO io {};
+    io.get_filelen = Reader::length;
+    io.seek = Reader::seek;
+    io.read = Reader::read;
+    io.tell = Reader::tell;
     SF_INFO info {};
     int code = SF_ERR_NO_ERROR;
     {
@@ -155,13 +206,15 @@ SndfileInputStream::SndfileInputStream(const std::string& path)
         // without the lock, two players failing at once could swap their reasons.
         static std::mutex openMutex;
         std::lock_guard lock(openMutex);
-        file_ = sf_open_fd(fd_, SFM_READ, &info, SF_FALSE);
+        file_ = sf_open_virtual(&io, SFM_READ, &info, &reader_);
         if (!file_)
             code = sf_error(nullptr);
     }
     if (!file_) {
         const std::string reason = sf_error_number(code);
-        ::close(fd_);
+        ::close(reader_.fd);
+        if (reader_.error != 0)
+            throw IOException(systemError(path, reader_.error));
         if (code == SF_ERR_SYSTEM)
             throw IOException(path + ": " + reason);
         throw UnsupportedAudioFileException(path + ": " + reason);
@@ -169,7 +222,7 @@ SndfileInputStream::SndfileInputStream(const std::string& path)
 
     auto fail = [&](const std::string& reason) {
         sf_close(file_);
-        ::close(fd_);
+        ::close(reader_.fd);
         throw UnsupportedAudioFileException(path + ": " + reason);
     };
     if (info.channels < 1 || info.samplerate < 1)
@@ -210,7 +263,7 @@ SndfileInputStream::SndfileInputStream(const std::string& path)
 SndfileInputStream::~SndfileInputStream()
 {
     sf_close(file_);
-    ::close(fd_);
+    ::close(reader_.fd);
 }
 
 std::int32_t SndfileInputStream::read(std::byte* buffer, std::int32_t off, std::int32_t len)
@@ -240,6 +293,8 @@ std::int32_t SndfileInputStream::read(std::byte* buffer, std::int32_t off, std::
         break;
     }
 
+    if (reader_.error != 0 && got <= 0)
+        throw IOException(systemError(path_, reader_.error));
     const int error = sf_error(file_);
     if (error != SF_ERR_NO_ERROR && got <= 0)
         throw IOException(path_ + ": " + sf_strerror(file_));

@@ -30,8 +30,19 @@ public:
 private:
     enum class Delivery { Raw, Short, Float };
 
+    // The file as libsndfile reads it: our descriptor, at our position.
+    struct Reader {
+        int fd = -1;
+        std::int64_t position = 0;
+        int error = 0; // errno of the last failed read
+        static std::int64_t length(void* user);
+        static std::int64_t seek(std::int64_t offset, int whence, void* user);
+        static std::int64_t read(void* into, std::int64_t count, void* user);
+        static std::int64_t tell(void* user);
+    };
+
     std::string path_;
-    int fd_ = -1;
+    Reader reader_;
     sf_private_tag* file_ = nullptr;
     AudioFormat format_;
     Delivery delivery_ = Delivery::Raw;

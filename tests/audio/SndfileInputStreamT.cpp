@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace audio;
@@ -355,6 +357,54 @@ TEST_F(SndfileInputStreamT, TheFileIsClosedWithTheStream)
         stream.reset();
     }
     EXPECT_EQ(openDescriptors(), before);
+}
+
+// A failed open must close nothing but its own file: a descriptor closed twice may by then
+// belong to another player's sample, which then fails to open or stops mid-read.
+TEST_F(SndfileInputStreamT, BrokenFilesOpenedBesideGoodOnesCloseOnlyTheirOwn)
+{
+    const auto written = sine(2000, 1, 440, 44100);
+    writeSound(file("good.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, written);
+    std::ofstream(file("text.wav")) << "Just some words, long enough to be read as a header.\n";
+    const std::size_t descriptors = openDescriptors();
+
+    constexpr int threads = 4;
+    constexpr int rounds = 400;
+    std::atomic<int> goodOpened { 0 }, goodWhole { 0 }, brokenRefused { 0 };
+    std::vector<std::string> failures[threads];
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] {
+            for (int round = 0; round < rounds; ++round) {
+                if (t % 2 == 1) {
+                    try {
+                        SndfileInputStream broken(file("text.wav"));
+                    } catch (const UnsupportedAudioFileException&) {
+                        ++brokenRefused;
+                    } catch (const std::exception& other) {
+                        failures[t].push_back(other.what());
+                    }
+                    continue;
+                }
+                try {
+                    SndfileInputStream good(file("good.wav"));
+                    ++goodOpened;
+                    if (readAll(good, 512).size() == written.size() * 2)
+                        ++goodWhole;
+                } catch (const std::exception& failure) {
+                    failures[t].push_back(failure.what());
+                }
+            }
+        });
+    for (auto& worker : workers)
+        worker.join();
+
+    for (const auto& seen : failures)
+        EXPECT_TRUE(seen.empty()) << seen.size() << " failures, the first: " << seen.front();
+    EXPECT_EQ(goodOpened.load(), rounds * threads / 2);
+    EXPECT_EQ(goodWhole.load(), rounds * threads / 2);
+    EXPECT_EQ(brokenRefused.load(), rounds * threads / 2);
+    EXPECT_EQ(openDescriptors(), descriptors);
 }
 
 TEST_F(SndfileInputStreamT, BadArgumentsAreRefused)
