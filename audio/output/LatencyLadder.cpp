@@ -8,8 +8,17 @@
 
 namespace audio {
 
-LatencyLadder::Rules LatencyLadder::Rules::fromConfig(std::span<const int> steps, std::size_t start,
-    int rate, double closeCall, double holds, bool downAsFarAsFits)
+namespace {
+
+std::int64_t ns(std::chrono::nanoseconds d)
+{
+    return d.count();
+}
+
+} // namespace
+
+LatencyLadder::Rules LatencyLadder::Rules::fromConfig(
+    std::span<const int> steps, std::size_t start, int rate, double closeCall, double holds)
 {
     Rules rules;
     rules.steps.assign(steps.begin(), steps.end());
@@ -17,17 +26,22 @@ LatencyLadder::Rules LatencyLadder::Rules::fromConfig(std::span<const int> steps
     rules.rate = rate;
     rules.closeCall = closeCall;
     rules.holds = holds;
-    rules.windowNs = std::chrono::nanoseconds(config::latencyWindow).count();
-    rules.silenceNs = std::chrono::nanoseconds(config::silenceBeforeStepDown).count();
-    rules.downAsFarAsFits = downAsFarAsFits;
+    rules.windowNs = ns(config::latencyWindow);
+    rules.silenceNs = ns(config::silenceBeforeStepDown);
+    rules.silentMemoryNs = ns(config::silentStallMemory);
+    rules.heardBackOffNs = ns(config::heardFailureBackOff);
+    rules.silentBackOffNs = ns(config::silentFailureBackOff);
+    rules.maxDoublings = config::backOffDoublings;
     return rules;
 }
 
 LatencyLadder::LatencyLadder(Rules rules, std::int64_t nowNs)
     : rules_(std::move(rules))
     , step_(std::min(rules_.start, rules_.steps.size() - 1))
-    , held_(step_)
     , changedNs_(nowNs)
+    , cleanSinceNs_(nowNs)
+    , failures_(rules_.steps.size(), 0)
+    , retryAtNs_(rules_.steps.size(), nowNs)
 {
     assert(!rules_.steps.empty());
 }
@@ -43,11 +57,12 @@ bool LatencyLadder::fits(std::size_t step, std::int64_t stallNs) const
 }
 
 std::size_t LatencyLadder::smallestFitting(
-    std::size_t from, std::size_t to, std::int64_t stallNs) const
+    std::size_t from, std::int64_t stallNs, std::int64_t nowNs) const
 {
-    while (from < to && !fits(from, stallNs))
+    const std::size_t top = rules_.steps.size() - 1;
+    while (from < top && !(fits(from, stallNs) && ready(from, nowNs)))
         ++from;
-    return from;
+    return std::min(from, top);
 }
 
 std::int64_t LatencyLadder::worstStallNs() const
@@ -58,42 +73,68 @@ std::int64_t LatencyLadder::worstStallNs() const
     return worst;
 }
 
-LatencyLadder::Change LatencyLadder::tick(
-    std::uint64_t underruns, std::int64_t stallNs, std::int64_t lastSoundNs, std::int64_t nowNs)
+std::int64_t LatencyLadder::fail(std::size_t step, bool heard, std::int64_t nowNs)
 {
-    history_.push_back({ nowNs, stallNs });
-    while (!history_.empty() && history_.front().atNs < nowNs - rules_.windowNs)
-        history_.pop_front();
-    const bool underran = underruns > underruns_;
-    underruns_ = underruns;
+    const int doublings = std::min(failures_[step], rules_.maxDoublings);
+    ++failures_[step];
+    const std::int64_t wait = (heard ? rules_.heardBackOffNs : rules_.silentBackOffNs)
+        * (std::int64_t { 1 } << doublings);
+    retryAtNs_[step] = std::max(retryAtNs_[step], nowNs + wait);
+    return wait;
+}
+
+LatencyLadder::Decision LatencyLadder::moveTo(
+    std::size_t step, Change change, Why why, std::int64_t nowNs)
+{
+    if (step == step_)
+        return {};
+    step_ = step;
+    changedNs_ = nowNs;
+    cleanSinceNs_ = nowNs;
+    return { change, why, 0 };
+}
+
+LatencyLadder::Decision LatencyLadder::tick(const Seen& seen, std::int64_t nowNs)
+{
+    const bool underran = seen.underruns > underruns_;
+    const bool heard = seen.heardUnderruns > heard_;
+    underruns_ = seen.underruns;
+    heard_ = seen.heardUnderruns;
     const std::size_t top = rules_.steps.size() - 1;
 
-    if (underran || static_cast<double>(stallNs) >= rules_.closeCall * durationNs(step_)) {
-        if (step_ == top)
-            return Change::None;
-        floor_ = std::max(floor_, step_ + 1);
-        const std::int64_t worst = worstStallNs();
-        step_ = smallestFitting(std::max(floor_, held_), top, worst);
-        changedNs_ = nowNs;
-        return Change::Up;
-    }
+    // The machine stopped for longer than any step lasts: nothing to learn about the steps.
+    if (static_cast<double>(seen.stallNs) >= durationNs(top))
+        return {};
+    const bool silent = seen.lastSoundNs <= 0 || nowNs - seen.lastSoundNs >= rules_.silenceNs;
+    history_.push_back({ nowNs, seen.stallNs, !silent });
+    while (!history_.empty() && history_.front().atNs < nowNs - rules_.windowNs)
+        history_.pop_front();
+    std::erase_if(history_,
+        [&](const Moment& m) { return !m.sounding && m.atNs < nowNs - rules_.silentMemoryNs; });
 
-    const bool watched = nowNs - changedNs_ >= rules_.windowNs;
-    if (watched)
-        held_ = step_;
-    // Down, when the output has been silent a while and this step has been watched for a whole
-    // window: to the smallest step not yet failed that the window's worst would have fitted.
-    if (step_ > floor_ && watched && nowNs - lastSoundNs >= rules_.silenceNs) {
-        const std::int64_t worst = worstStallNs();
-        const std::size_t lower
-            = smallestFitting(rules_.downAsFarAsFits ? floor_ : step_ - 1, step_, worst);
-        if (lower < step_) {
-            step_ = lower;
-            changedNs_ = nowNs;
-            return Change::Down;
-        }
+    if (underran) {
+        cleanSinceNs_ = nowNs;
+        if (step_ == top)
+            return {};
+        const std::int64_t wait = fail(step_, heard, nowNs);
+        Decision decision = moveTo(smallestFitting(step_ + 1, seen.stallNs, nowNs), Change::Up,
+            heard ? Why::HeardUnderrun : Why::SilentUnderrun, nowNs);
+        decision.waitNs = wait;
+        return decision;
     }
-    return Change::None;
+    if (static_cast<double>(seen.stallNs) >= rules_.closeCall * durationNs(step_))
+        return moveTo(
+            smallestFitting(step_ + 1, seen.stallNs, nowNs), Change::Up, Why::CloseCall, nowNs);
+
+    // A step that has played a whole window without an underrun starts its back-off afresh.
+    if (nowNs - cleanSinceNs_ >= rules_.windowNs)
+        failures_[step_] = 0;
+    if (silent && nowNs - changedNs_ >= rules_.silenceNs) {
+        const std::size_t lower = smallestFitting(0, worstStallNs(), nowNs);
+        if (lower < step_)
+            return moveTo(lower, Change::Down, Why::RoomBelow, nowNs);
+    }
+    return {};
 }
 
 } // namespace audio

@@ -20,48 +20,51 @@ inline constexpr int maxRenderFrames = 4096;
 // SDL's period: left at 0, SDL picks about 4096 frames; its PulseAudio driver stalls at 128.
 inline constexpr int sdlBufferFrames = 256;
 
-// Each stream chooses its buffer among a few steps, from the underruns and from its worst
-// stall: how late it was served, beyond its normal pace. A stall of closeCall of the step's
-// duration or more is a close call; a close call or an underrun climbs at once. A step holds
-// while the worst stall stays under holds of its duration; the stream steps down only when the
-// output has been silent for silenceBeforeStepDown and the step has been watched for
-// latencyWindow, and then to the smallest step the worst stall of that window would have
-// fitted. Here the worst stalls came every ten to twenty seconds, a few times a minute: with
-// a window of 5 s a stream stepped down between them and the next one was heard, and with 20 s
-// a stream stepped down from 1024 frames to 256 and failed within seconds.
+// Each stream chooses its buffer among a few steps, from its underruns and from its stalls: how
+// late it was served, beyond its normal pace. A stall of closeCall of the step's duration or
+// more is a close call and climbs to the smallest step with room for it; a step has room for a
+// stall under holds of its duration. An underrun climbs too, and the step waits before it is
+// tried again: heardFailureBackOff when sound was playing, silentFailureBackOff when not,
+// doubling with each failure up to backOffDoublings times. Steps down come when the output has
+// been silent for silenceBeforeStepDown, as far as the worst stall remembered allows. The stalls of
+// the virtual machines here came every ten to twenty seconds: a window shorter than that steps down
+// between them and the next one is heard.
 inline constexpr auto latencyWindow = std::chrono::seconds(60);
 inline constexpr auto silenceBeforeStepDown = std::chrono::seconds(1);
+// A stall met in silence cost nothing: remembered long enough to ride out the next few like
+// it, so that the stream learns the machine before the first hit without being held by it.
+inline constexpr auto silentStallMemory = std::chrono::seconds(10);
+inline constexpr auto heardFailureBackOff = std::chrono::seconds(60);
+// An underrun in silence costs nothing: long enough not to climb and fall back every tick.
+inline constexpr auto silentFailureBackOff = std::chrono::seconds(5);
+inline constexpr int backOffDoublings = 4;
 
-// PipeWire's quantum. Drummers ask for 64 to 128 frames. The stall is how long after the
-// cycle began our block was ready. On the virtual machines here a real-time thread woke up to
-// 10 ms late now and then on an idle machine, so the stream begins at 1024 frames, which held
-// there, and steps down as far as the machine's own stalls allow once it has watched them for
-// a window. 2048 frames is PipeWire's largest quantum unless configured otherwise.
+// PipeWire's quantum. Drummers ask for 64 to 128 frames. The stall is how long after its cycle
+// began our block was ready, plus the cycles missed. Here a minimal stream at 256 frames was
+// ready 0.1 to 0.5 ms into its cycle, so the stream begins there and learns the rest in the
+// silence before the first hit. 2048 frames is PipeWire's largest quantum unless configured
+// otherwise.
 inline constexpr std::array<int, 5> pipeWireQuantumSteps { 128, 256, 512, 1024, 2048 };
-inline constexpr std::size_t pipeWireFirstStep = 3;
+inline constexpr std::size_t pipeWireFirstStep = 1;
 inline constexpr double pipeWireCloseCall = 0.75;
 inline constexpr double pipeWireHolds = 0.5;
-// Each cycle's lateness is measured to the microsecond: a step down may go as far as it fits.
-inline constexpr bool pipeWireDownAsFarAsFits = true;
 
-// PulseAudio's target latency: the server's buffer and ours together. The stall is how much
-// more than its least a request asked for; the server often asks for one least more without
-// being late, a quarter of the target. SDL's PulseAudio driver left holes of silence at a
-// fixed 256 frames on a busy machine and none at 20 ms; here underflows came when a request
-// was half the target late, so that is a close call, and a step holds under a quarter. On an
-// idle virtual machine here 21 ms still underflowed now and then and 43 ms held, so the
-// stream begins there.
+// PulseAudio's target latency: the server's buffer and the sink's together. The stall is how
+// much less was still queued at a request than at the recent requests that came on time, or
+// how long our own writing kept the server waiting. The server keeps about three quarters of
+// the target queued and runs dry when a request is about half the target late: a close call at
+// a third, room under a quarter. 21.3 ms in all held on an idle virtual machine here; 5.3 ms
+// underflowed a few times a second.
 inline constexpr std::array<int, 8> pulseLatencySteps { 256, 384, 512, 768, 1024, 1536, 2048,
     3072 };
-inline constexpr std::size_t pulseFirstStep = 6;
-inline constexpr double pulseCloseCall = 0.5;
+inline constexpr std::size_t pulseFirstStep = 4;
+inline constexpr double pulseCloseCall = 0.35;
 inline constexpr double pulseHolds = 0.25;
-// A late request shows only once it is a whole server block late: on an idle machine here the
-// worst stall read 0 at 43 ms, and 5 ms underflowed as soon as the machine got busy. One step
-// a window.
-inline constexpr bool pulseDownAsFarAsFits = false;
 // Requests not judged after a new buffer is asked for: they come in a rush while it fills.
 inline constexpr int pulseRequestsBeforeWatching = 16;
+
+// An underrun counts as heard when the output sounded this close before the time it lost.
+inline constexpr auto heardWithin = std::chrono::milliseconds(50);
 
 // How often a stream looks at what its real-time thread saw, off that thread.
 inline constexpr auto latencyCheckInterval = std::chrono::milliseconds(100);

@@ -1,7 +1,7 @@
 #include "audio/output/PipeWireOutput.h"
 
 #include "audio/output/AudioLog.h"
-#include "audio/output/LatencyLadder.h"
+#include "audio/output/LatencyChooser.h"
 #include "audio/output/OutputConfig.h"
 #include "audio/output/Realtime.h"
 #include "audio/output/StreamWatch.h"
@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace audio {
@@ -30,20 +31,33 @@ std::string latencyProperty(int frames, int rate)
 
 } // namespace
 
-unsigned CycleWatch::observe(std::uint64_t position, std::uint64_t duration,
-    std::uint64_t deadlineNs, std::int64_t doneNs) noexcept
+CycleWatch::Seen CycleWatch::observe(std::int64_t cycleStartNs, std::int64_t graphNs,
+    std::int64_t periodNs, std::int64_t doneNs) noexcept
 {
-    unsigned underruns = 0;
-    if (started_ && position > expected_ && duration > 0)
-        underruns
-            += static_cast<unsigned>(std::max<std::uint64_t>(1, (position - expected_) / duration));
-    // A position at or behind the expected one is the graph starting again, or a second call
-    // for the same cycle: not a loss.
+    Seen seen;
+    const std::int64_t late = doneNs - cycleStartNs;
+    seen.stallNs = std::max<std::int64_t>(0, late);
+    if (started_ && lastPeriodNs_ > 0) {
+        const std::int64_t byClock = cycleStartNs - lastStartNs_;
+        const std::int64_t byGraph = graphNs - lastGraphNs_;
+        // A graph that stopped for longer was suspended or changed its driver: not our stall.
+        constexpr std::int64_t graphStopped = 1'000'000'000;
+        if (byClock > 0 && byGraph > 0 && byClock < graphStopped) {
+            const std::int64_t cycles
+                = (std::min(byClock, byGraph) + lastPeriodNs_ / 2) / lastPeriodNs_;
+            if (cycles > 1) {
+                seen.underruns += static_cast<unsigned>(cycles - 1);
+                seen.stallNs += (cycles - 1) * lastPeriodNs_;
+            }
+        }
+    }
+    if (periodNs > 0 && late > periodNs)
+        ++seen.underruns;
     started_ = true;
-    expected_ = std::max(expected_, position + duration);
-    if (deadlineNs > 0 && doneNs > static_cast<std::int64_t>(deadlineNs))
-        ++underruns;
-    return underruns;
+    lastStartNs_ = cycleStartNs;
+    lastGraphNs_ = graphNs;
+    lastPeriodNs_ = periodNs;
+    return seen;
 }
 
 std::uint32_t fillPipeWireBuffer(RenderSource* source, float* data, std::uint32_t capacityFrames,
@@ -61,10 +75,10 @@ std::uint32_t fillPipeWireBuffer(RenderSource* source, float* data, std::uint32_
 class PipeWireOutput final : public OutputStream {
 public:
     PipeWireOutput()
-        : ladder_(LatencyLadder::Rules::fromConfig(config::pipeWireQuantumSteps,
-                      config::pipeWireFirstStep, rate_, config::pipeWireCloseCall,
-                      config::pipeWireHolds, config::pipeWireDownAsFarAsFits),
-            monotonicNs())
+        : chooser_("PipeWire",
+            LatencyLadder::Rules::fromConfig(config::pipeWireQuantumSteps,
+                config::pipeWireFirstStep, rate_, config::pipeWireCloseCall, config::pipeWireHolds),
+            watch_, monotonicNs())
     {
     }
     ~PipeWireOutput() override;
@@ -79,7 +93,6 @@ private:
     static void onProcess(void* data) noexcept;
     static void onStateChanged(
         void* data, pw_stream_state old, pw_stream_state state, const char* error);
-    static void onIoChanged(void* data, std::uint32_t id, void* area, std::uint32_t size);
     static void onCoreError(void* data, std::uint32_t id, int seq, int res, const char* message);
     static void onTick(void* data, std::uint64_t expirations);
 
@@ -100,7 +113,6 @@ private:
     pw_stream_events streamEvents_ {};
 
     std::atomic<RenderSource*> source_ { nullptr };
-    std::atomic<spa_io_position*> position_ { nullptr };
     std::atomic<bool> lost_ { false };
     pw_stream_state state_ = PW_STREAM_STATE_UNCONNECTED; // thread loop only
     std::string error_; // thread loop only
@@ -109,10 +121,7 @@ private:
     StreamWatch watch_;
     std::atomic<std::uint32_t> quantum_ { 0 };
 
-    // The thread loop's own, and what it asked for, for anyone to read.
-    LatencyLadder ladder_;
-    std::atomic<int> target_ { ladder_.current() };
-    std::atomic<std::int64_t> worstStallNs_ { 0 };
+    LatencyChooser chooser_; // chooses on the thread loop
     // The thread loop's own: the graph's quantum at the last look, and the last one reported.
     std::uint32_t seenQuantum_ = 0;
     std::uint32_t reportedQuantum_ = 0;
@@ -144,10 +153,16 @@ void PipeWireOutput::process() noexcept
     pw_buffer* buffer = pw_stream_dequeue_buffer(stream_);
     if (!buffer)
         return;
+    // The graph's clock at this cycle's start, read before anything can make us late, and the
+    // way that is safe here: it follows a change of driver without our having to.
+    pw_time time {};
+    const bool timed
+        = pw_stream_get_time_n(stream_, &time, sizeof time) == 0 && time.rate.denom > 0;
     spa_data& plane = buffer->buffer->datas[0];
     bool sounded = false;
+    std::uint32_t frames = 0;
     if (plane.data) {
-        const std::uint32_t frames = fillPipeWireBuffer(source_.load(std::memory_order_acquire),
+        frames = fillPipeWireBuffer(source_.load(std::memory_order_acquire),
             static_cast<float*>(plane.data), plane.maxsize / stride, buffer->requested, sounded);
         plane.chunk->offset = 0;
         plane.chunk->stride = stride;
@@ -156,26 +171,19 @@ void PipeWireOutput::process() noexcept
     pw_stream_queue_buffer(stream_, buffer);
 
     const std::int64_t done = monotonicNs();
+    if (timed) {
+        const auto graphNs = static_cast<std::int64_t>(
+            1e9 * static_cast<double>(time.ticks) * time.rate.num / time.rate.denom);
+        const std::int64_t periodNs = 1'000'000'000LL * frames / rate_;
+        const CycleWatch::Seen seen = cycles_.observe(time.now, graphNs, periodNs, done);
+        if (seen.underruns > 0)
+            watch_.underran(seen.underruns, done, seen.stallNs);
+        watch_.stalled(seen.stallNs);
+    }
+    // After the underruns: whether they were heard depends on the sound before them.
     if (sounded)
         watch_.sounded(done);
-    if (const spa_io_position* position = position_.load(std::memory_order_acquire)) {
-        const spa_io_clock& clock = position->clock;
-        if (const unsigned missed
-            = cycles_.observe(clock.position, clock.duration, clock.next_nsec, done))
-            watch_.underran(missed);
-        // How long after the cycle began our block was ready: waking up and rendering.
-        watch_.stalled(done - static_cast<std::int64_t>(clock.nsec));
-        quantum_.store(static_cast<std::uint32_t>(clock.duration), std::memory_order_relaxed);
-    }
-}
-
-void PipeWireOutput::onIoChanged(void* data, std::uint32_t id, void* area, std::uint32_t size)
-{
-    auto* self = static_cast<PipeWireOutput*>(data);
-    if (id == SPA_IO_Position)
-        self->position_.store(
-            size >= sizeof(spa_io_position) ? static_cast<spa_io_position*>(area) : nullptr,
-            std::memory_order_release);
+    quantum_.store(frames, std::memory_order_relaxed);
 }
 
 void PipeWireOutput::onStateChanged(
@@ -210,29 +218,13 @@ void PipeWireOutput::onTick(void* data, std::uint64_t)
 
 void PipeWireOutput::choose()
 {
-    const int before = ladder_.current();
-    const std::uint64_t underruns = watch_.underruns();
-    const LatencyLadder::Change change
-        = ladder_.tick(underruns, watch_.takeWorstStall(), watch_.lastSoundNs(), monotonicNs());
-    worstStallNs_.store(ladder_.worstStallNs(), std::memory_order_relaxed);
+    if (const std::optional<int> quantum = chooser_.choose(monotonicNs())) {
+        const std::string latency = latencyProperty(*quantum, rate_);
+        const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str());
+        const spa_dict dict = SPA_DICT_INIT(&item, 1);
+        pw_stream_update_properties(stream_, &dict);
+    }
     reportForeignQuantum();
-    if (change == LatencyLadder::Change::None)
-        return;
-    const int now = ladder_.current();
-    // Told first: whoever sees the new target in info(), or the graph follow it, finds why in
-    // the log.
-    qCInfo(lcAudio,
-        "PipeWire: quantum %d frames -> %d frames (%.1f ms): %s; worst stall lately %.2f ms, %llu "
-        "underruns so far",
-        before, now, framesToMs(now, rate_),
-        change == LatencyLadder::Change::Up ? "it did not hold" : "a smaller one will",
-        static_cast<double>(ladder_.worstStallNs()) / 1e6,
-        static_cast<unsigned long long>(underruns));
-    const std::string latency = latencyProperty(now, rate_);
-    const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str());
-    const spa_dict dict = SPA_DICT_INIT(&item, 1);
-    pw_stream_update_properties(stream_, &dict);
-    target_.store(now, std::memory_order_release);
 }
 
 void PipeWireOutput::reportForeignQuantum()
@@ -244,7 +236,7 @@ void PipeWireOutput::reportForeignQuantum()
     const std::uint32_t quantum = quantum_.load(std::memory_order_relaxed);
     const bool steady = quantum == seenQuantum_;
     seenQuantum_ = quantum;
-    const int target = target_.load(std::memory_order_relaxed);
+    const int target = chooser_.target();
     if (!steady || quantum == 0)
         return;
     if (quantum >= static_cast<std::uint32_t>(target)) {
@@ -266,9 +258,9 @@ OutputInfo PipeWireOutput::info() const
     info.driver = "pipewire";
     info.sampleRate = rate_;
     info.bufferFrames = static_cast<int>(quantum_.load(std::memory_order_relaxed));
-    info.targetLatencyFrames = target_.load(std::memory_order_acquire);
+    info.targetLatencyFrames = chooser_.target();
     info.serverUnderruns = watch_.underruns();
-    info.worstStallMs = static_cast<double>(worstStallNs_.load(std::memory_order_relaxed)) / 1e6;
+    info.worstStallMs = chooser_.worstStallMs();
     return info;
 }
 
@@ -328,7 +320,7 @@ bool PipeWireOutput::open(std::string& failure)
     coreEvents_.error = onCoreError;
     pw_core_add_listener(core_, &coreListener_, &coreEvents_, this);
 
-    const std::string latency = latencyProperty(ladder_.current(), rate_);
+    const std::string latency = latencyProperty(chooser_.target(), rate_);
     stream_ = pw_stream_new(core_, "Drums",
         pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
             PW_KEY_MEDIA_ROLE, "Music", PW_KEY_APP_NAME, "Tamborel", PW_KEY_NODE_NAME, "tamborel",
@@ -339,7 +331,6 @@ bool PipeWireOutput::open(std::string& failure)
     }
     streamEvents_.version = PW_VERSION_STREAM_EVENTS;
     streamEvents_.state_changed = onStateChanged;
-    streamEvents_.io_changed = onIoChanged;
     streamEvents_.process = onProcess;
     pw_stream_add_listener(stream_, &streamListener_, &streamEvents_, this);
 
@@ -370,7 +361,7 @@ bool PipeWireOutput::open(std::string& failure)
         static_cast<long>(interval.count() % 1'000'000'000) };
     pw_loop_update_timer(pw_thread_loop_get_loop(loop_), timer_, &every, &every, false);
     qCInfo(lcAudio, "PipeWire output at %d Hz, asking for a quantum of %d frames (%.1f ms)", rate_,
-        ladder_.current(), framesToMs(ladder_.current(), rate_));
+        chooser_.target(), framesToMs(chooser_.target(), rate_));
     return true;
 }
 

@@ -16,21 +16,30 @@ std::unique_ptr<OutputStream> openPipeWireOutput(std::string& failure);
 
 // The parts of the PipeWire stream's real-time callback that do not need a server.
 
-// Tells, from the graph's clock at each cycle, how many cycles the stream missed or was late
-// for: a position further on than the last cycle's end means cycles went by without us, and
-// finishing after the next cycle began means the server went on without our block. Only the
-// stream's real-time thread uses it.
+// Tells, from the graph's clock at each cycle, how many cycles the stream missed and how late
+// it was: the graph's clock moving on by more than one cycle since our last block means cycles
+// went by without us, and finishing after the next cycle began means the graph went on without
+// our block. A graph clock that stands still or goes back, as when the graph's driver changes,
+// starts the count afresh, and a step forward is believed only as far as the monotonic clock
+// agrees. Only the stream's real-time thread uses it.
 class CycleWatch {
 public:
-    // [real-time] position and duration of this cycle in frames; deadlineNs when the next cycle
-    // starts and doneNs when our block was ready, both on the monotonic clock. Returns the
-    // underruns seen.
-    unsigned observe(std::uint64_t position, std::uint64_t duration, std::uint64_t deadlineNs,
+    struct Seen {
+        unsigned underruns = 0;
+        // How long after the cycle began our block was ready, plus the cycles missed before it.
+        std::int64_t stallNs = 0;
+    };
+    // [real-time] cycleStartNs when this cycle began and doneNs when our block was ready, on
+    // the monotonic clock; graphNs the graph's clock at the cycle's start; periodNs how long the
+    // cycle lasts.
+    Seen observe(std::int64_t cycleStartNs, std::int64_t graphNs, std::int64_t periodNs,
         std::int64_t doneNs) noexcept;
 
 private:
-    std::uint64_t expected_ = 0;
     bool started_ = false;
+    std::int64_t lastStartNs_ = 0;
+    std::int64_t lastGraphNs_ = 0;
+    std::int64_t lastPeriodNs_ = 0;
 };
 
 // [real-time] Fills a buffer of capacityFrames stereo float frames with the frames the graph asked

@@ -1,7 +1,7 @@
 #include "audio/output/PulseOutput.h"
 
 #include "audio/output/AudioLog.h"
-#include "audio/output/LatencyLadder.h"
+#include "audio/output/LatencyChooser.h"
 #include "audio/output/OutputConfig.h"
 #include "audio/output/Realtime.h"
 #include "audio/output/StreamWatch.h"
@@ -9,6 +9,8 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <optional>
 #include <string>
@@ -21,9 +23,27 @@ constexpr std::size_t stride = sizeof(float) * config::deviceChannels;
 
 } // namespace
 
+// How close each of the server's requests came to running dry: what was still queued when it
+// asked, against the most that was queued at any of the last requests, which came on time; and
+// how long our own writing kept the server waiting beyond the sound it had.
+class RequestWatch {
+public:
+    // [main loop] The lateness of this request, which found queuedNs still to be heard.
+    std::int64_t lateness(std::int64_t queuedNs, std::int64_t nowNs) noexcept;
+    // [main loop] This request was answered with durationNs of sound.
+    void wrote(std::int64_t durationNs, std::int64_t nowNs) noexcept;
+
+private:
+    std::array<std::int64_t, 64> queued_ {}; // about a third of a second at the least requests
+    std::size_t next_ = 0;
+    std::size_t count_ = 0;
+    std::int64_t lastEndNs_ = 0;
+    std::int64_t lastWrittenNs_ = 0;
+};
+
 // A playback stream on PulseAudio's threaded main loop, whose thread writes each block the
 // server asks for. A thread of its own chooses the target latency from the underflows the
-// server reports and from how late its requests come.
+// server reports and from how close to running dry each request came.
 class PulseOutput final : public OutputStream {
 public:
     PulseOutput() = default;
@@ -40,8 +60,6 @@ private:
     static void onStreamState(pa_stream* stream, void* data);
     static void onWrite(pa_stream* stream, std::size_t bytes, void* data) noexcept;
     static void onUnderflow(pa_stream* stream, void* data);
-    static void onBufferChanged(pa_stream* stream, void* data);
-    static void onAttrSet(pa_stream* stream, int success, void* data);
     static void onSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* data);
     static void onTimeout(
         pa_mainloop_api* api, pa_time_event* event, const timeval* tv, void* data);
@@ -63,14 +81,11 @@ private:
     std::atomic<bool> lost_ { false };
     StreamWatch watch_;
     std::atomic<int> request_ { 0 };
-    // The server's pace: the least it asks for at once. Requests beyond it came late.
-    std::atomic<int> minimumRequest_ { 0 };
+    RequestWatch requests_; // the main loop's own
     // Requests not to judge: those that fill a new buffer come in a rush.
     std::atomic<int> settling_ { config::pulseRequestsBeforeWatching };
 
-    std::optional<LatencyLadder> ladder_; // the ticker's own
-    std::atomic<int> target_ { 0 };
-    std::atomic<std::int64_t> worstStallNs_ { 0 };
+    std::optional<LatencyChooser> chooser_; // chooses on the ticker
     std::optional<Ticker> ticker_;
 };
 
@@ -141,13 +156,18 @@ void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* data) noexcept
 void PulseOutput::write(std::size_t bytes) noexcept
 {
     RenderSource* source = source_.load(std::memory_order_acquire);
-    // A request for more than the server's pace came late: the server waited, or we did.
     const auto frames = static_cast<int>(bytes / stride);
-    if (settling_.load(std::memory_order_relaxed) > 0)
+    // What was still queued for the server when it asked: everything not yet heard.
+    pa_usec_t latency = 0;
+    int negative = 0;
+    const bool timed = pa_stream_get_latency(stream_, &latency, &negative) == 0 && !negative;
+    if (settling_.load(std::memory_order_relaxed) > 0) {
         settling_.fetch_sub(1, std::memory_order_relaxed);
-    else
-        watch_.stalled(static_cast<std::int64_t>(
-            1e9 * std::max(0, frames - minimumRequest_.load(std::memory_order_relaxed)) / rate_));
+        requests_ = RequestWatch();
+    } else if (timed) {
+        watch_.stalled(
+            requests_.lateness(static_cast<std::int64_t>(latency) * 1000, monotonicNs()));
+    }
     request_.store(frames, std::memory_order_relaxed);
     while (bytes >= stride) {
         void* buffer = nullptr;
@@ -166,19 +186,34 @@ void PulseOutput::write(std::size_t bytes) noexcept
         pa_stream_write(stream_, buffer, size, nullptr, 0, PA_SEEK_RELATIVE);
         bytes -= size;
     }
+    requests_.wrote(1'000'000'000LL * frames / rate_, monotonicNs());
+}
+
+std::int64_t RequestWatch::lateness(std::int64_t queuedNs, std::int64_t nowNs) noexcept
+{
+    queued_[next_] = queuedNs;
+    next_ = (next_ + 1) % queued_.size();
+    count_ = std::min(count_ + 1, queued_.size());
+    const std::int64_t onTime = *std::max_element(queued_.begin(), queued_.begin() + count_);
+    std::int64_t late = onTime - queuedNs;
+    // Our own writing, too slow to be seen in the queue before the server runs dry.
+    if (lastEndNs_ > 0)
+        late = std::max(late, nowNs - lastEndNs_ - lastWrittenNs_);
+    return std::max<std::int64_t>(0, late);
+}
+
+void RequestWatch::wrote(std::int64_t durationNs, std::int64_t nowNs) noexcept
+{
+    lastWrittenNs_ = durationNs;
+    lastEndNs_ = nowNs;
 }
 
 void PulseOutput::onUnderflow(pa_stream*, void* data)
 {
-    static_cast<PulseOutput*>(data)->watch_.underran();
-}
-
-void PulseOutput::onBufferChanged(pa_stream* stream, void* data)
-{
     auto* self = static_cast<PulseOutput*>(data);
-    if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream))
-        self->minimumRequest_.store(
-            static_cast<int>(attr->minreq / stride), std::memory_order_relaxed);
+    // The server ran dry about a target's length after the sound last reached it.
+    const int target = self->chooser_ ? self->chooser_->target() : 0;
+    self->watch_.underran(1, monotonicNs(), static_cast<std::int64_t>(1e9 * target / self->rate_));
 }
 
 pa_buffer_attr PulseOutput::bufferFor(int frames) const
@@ -192,38 +227,19 @@ pa_buffer_attr PulseOutput::bufferFor(int frames) const
     return attr;
 }
 
-void PulseOutput::onAttrSet(pa_stream* stream, int, void* data)
-{
-    onBufferChanged(stream, data);
-}
-
 void PulseOutput::choose()
 {
-    const int before = ladder_->current();
-    const std::uint64_t underflows = watch_.underruns();
-    const LatencyLadder::Change change
-        = ladder_->tick(underflows, watch_.takeWorstStall(), watch_.lastSoundNs(), monotonicNs());
-    worstStallNs_.store(ladder_->worstStallNs(), std::memory_order_relaxed);
-    if (change == LatencyLadder::Change::None)
+    const std::optional<int> target = chooser_->choose(monotonicNs());
+    if (!target)
         return;
-    const int target = ladder_->current();
     pa_threaded_mainloop_lock(loop_);
     if (!lost()) {
         settling_.store(config::pulseRequestsBeforeWatching, std::memory_order_relaxed);
-        const pa_buffer_attr attr = bufferFor(target);
-        if (pa_operation* op = pa_stream_set_buffer_attr(stream_, &attr, onAttrSet, this))
+        const pa_buffer_attr attr = bufferFor(*target);
+        if (pa_operation* op = pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr))
             pa_operation_unref(op);
     }
     pa_threaded_mainloop_unlock(loop_);
-    qCInfo(lcAudio,
-        "PulseAudio: target latency %.1f ms -> %.1f ms (%d frames): %s; worst stall lately "
-        "%.2f ms, %llu underflows so far",
-        framesToMs(before, rate_), framesToMs(target, rate_), target,
-        change == LatencyLadder::Change::Up ? "it did not hold" : "a smaller one will",
-        static_cast<double>(ladder_->worstStallNs()) / 1e6,
-        static_cast<unsigned long long>(underflows));
-    // Told first: whoever sees the new target in info() finds why in the log.
-    target_.store(target, std::memory_order_release);
 }
 
 OutputInfo PulseOutput::info() const
@@ -232,9 +248,9 @@ OutputInfo PulseOutput::info() const
     info.driver = "pulseaudio";
     info.sampleRate = rate_;
     info.bufferFrames = request_.load(std::memory_order_relaxed);
-    info.targetLatencyFrames = target_.load(std::memory_order_acquire);
+    info.targetLatencyFrames = chooser_->target();
     info.serverUnderruns = watch_.underruns();
-    info.worstStallMs = static_cast<double>(worstStallNs_.load(std::memory_order_relaxed)) / 1e6;
+    info.worstStallMs = chooser_->worstStallMs();
     return info;
 }
 
@@ -331,13 +347,11 @@ bool PulseOutput::open(std::string& failure)
     pa_stream_set_state_callback(stream_, onStreamState, this);
     pa_stream_set_write_callback(stream_, onWrite, this);
     pa_stream_set_underflow_callback(stream_, onUnderflow, this);
-    pa_stream_set_buffer_attr_callback(stream_, onBufferChanged, this);
-    ladder_.emplace(
+    chooser_.emplace("PulseAudio",
         LatencyLadder::Rules::fromConfig(config::pulseLatencySteps, config::pulseFirstStep, rate_,
-            config::pulseCloseCall, config::pulseHolds, config::pulseDownAsFarAsFits),
-        monotonicNs());
-    target_.store(ladder_->current(), std::memory_order_relaxed);
-    const pa_buffer_attr attr = bufferFor(ladder_->current());
+            config::pulseCloseCall, config::pulseHolds),
+        watch_, monotonicNs());
+    const pa_buffer_attr attr = bufferFor(chooser_->target());
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
@@ -349,10 +363,9 @@ bool PulseOutput::open(std::string& failure)
             "the stream was refused"))
         return false;
 
-    onBufferChanged(stream_, this);
     qCInfo(lcAudio, "PulseAudio output at %d Hz, target latency %.1f ms (%d frames)", rate_,
-        framesToMs(ladder_->current(), rate_), ladder_->current());
-    // Last: from here on the ladder is the ticker's own.
+        framesToMs(chooser_->target(), rate_), chooser_->target());
+    // Last: from here on the chooser is the ticker's own.
     ticker_.emplace(config::latencyCheckInterval, [this] { choose(); });
     return true;
 }
