@@ -277,16 +277,23 @@ ProgramLog readLog(const char* path)
 }
 
 // How far from a pause a stretch of the recording may seem and still be that pause. A press's
-// time is taken before dropcheck exits and xdotool starts, connects and sends the key: here
-// 20 to 30 ms before the key was sent on an idle machine. X and the program pass it on in a
-// few milliseconds, and the sound waits up to a cycle for the stream. A stretch is placed by
-// the soonest of a few presses, so it seems early by that much; and the silence the server
-// plays for a missed block can begin up to a cycle from the pause.
+// time is taken before dropcheck exits and xdotool starts, connects and sends the key: here 20
+// to 30 ms before the key was sent on an idle machine. X and the program pass it on in a few
+// milliseconds, and the sound waits up to a cycle for the stream. A stretch is placed by the
+// soonest of a few presses, so it seems early by that much, never late, but for a few
+// milliseconds: the server renders ahead in bursts, which move a sound and a hole differently.
+// And the silence the server plays for a missed block can begin up to a cycle from the pause.
 constexpr double placementError = 0.050;
+constexpr double placementLate = 0.010;
 
-double recordingTolerance(const ProgramLog& log, double t)
+struct Window {
+    double before, after; // seconds
+};
+
+Window recordingTolerance(const ProgramLog& log, double t)
 {
-    return placementError + log.seconds(log.cycleAt(t));
+    const double cycle = log.seconds(log.cycleAt(t));
+    return { placementLate + cycle, placementError + cycle };
 }
 
 // How long after a stall the program may log it. PipeWire's real-time thread sees an underrun
@@ -361,9 +368,9 @@ std::vector<double> whitened(const std::vector<short>& s)
 // Every sample of the kit is the same noise, so every key starts with the same opening: the
 // recording's first few milliseconds of sound. Where in [from, to) another opening begins, to
 // the sample: the earliest place the opening matches nearly as well as anywhere (a press's
-// second key starts the same opening a little later), or none when it matches nowhere. Two
-// voices sound beside a new one: it matches with a normalised correlation of about 0.5, chance
-// under 0.2.
+// second key starts the same opening a little later), or none when it matches nowhere. With
+// the two voices of the press before sounding beside it, a new one matched with a normalised
+// correlation of 0.4 to 0.6 here, and noise under 0.2.
 std::optional<std::size_t> openingAt(const std::vector<double>& w, std::size_t first,
     std::size_t length, std::size_t from, std::size_t to)
 {
@@ -543,11 +550,11 @@ int judge(const char* recording, int rate, double seconds, const char* timesPath
         const auto [from, to]
             = place(static_cast<double>(h.from) / rate, static_cast<double>(h.to) / rate);
         silence += length;
-        const double tolerance = recordingTolerance(log, from);
+        const Window tolerance = recordingTolerance(log, from);
         std::vector<std::size_t> near;
         double available = 0;
         for (std::size_t k = 0; k < during.size(); ++k) {
-            if (during[k].from <= to + tolerance && during[k].to >= from - tolerance) {
+            if (during[k].from <= to + tolerance.after && during[k].to >= from - tolerance.before) {
                 near.push_back(k);
                 available += excuse[k];
             }
@@ -581,8 +588,9 @@ int judge(const char* recording, int rate, double seconds, const char* timesPath
             static_cast<double>(h.from) / rate, 1000 * length,
             excused ? "excused by " : "NOT excused");
         if (!excused)
-            std::printf(", the pauses within %.1f ms excuse %.2f ms%s", 1000 * tolerance,
-                1000 * available, by.empty() ? "" : ": ");
+            std::printf(", the pauses from %.1f ms before it to %.1f ms after excuse %.2f ms%s",
+                1000 * tolerance.before, 1000 * tolerance.after, 1000 * available,
+                by.empty() ? "" : ": ");
         std::printf("%s", by.c_str());
         if (idle)
             std::printf(
