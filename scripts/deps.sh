@@ -12,7 +12,7 @@ run_packages=(
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth x11-utils x11-xserver-utils xdotool openbox imagemagick dbus-daemon dbus-bin
+  xvfb xauth x11-utils x11-xserver-utils xdotool openbox imagemagick dbus-daemon dbus-bin jq
   pulseaudio pulseaudio-utils pipewire pipewire-bin wireplumber pipewire-pulse
   desktop-file-utils appstream dpkg-dev file
 )

@@ -1,26 +1,36 @@
-// The drop-out test's two tools:
-//   dropcheck noise FILE SECONDS RATE     writes a WAV of steady pink noise, 16-bit stereo
-//   dropcheck holes REC RATE MIN_MS SECONDS
-//       finds the runs of digital silence of MIN_MS or more in a recording (s16le mono) between
-//       its first and last sound; prints them, and exits 1 when there is any or when less than
-//       SECONDS sounded
+// The drop-out test's tools. Times are seconds on the monotonic clock, which the program's log
+// uses too; positions in a recording are seconds from its start.
+//   dropcheck noise FILE SECONDS RATE   writes a WAV of steady pink noise, 16-bit stereo
+//   dropcheck now                       prints the monotonic clock
 //   dropcheck pauses SECONDS MIN_MS
-//       a minimal real-time thread on each processor (the highest priority, when allowed) that
-//       wakes every millisecond for SECONDS and prints each time it woke MIN_MS or more late:
-//       the moments the machine itself stopped, which no sound buffer shorter than them survives
+//       a minimal real-time thread on each processor, at the highest priority, that wakes every
+//       millisecond for SECONDS and prints each time it woke MIN_MS or more late: the moments
+//       the machine itself stopped. Exits 1 at once when it may not run real-time.
+//   dropcheck judge REC RATE SECONDS TIMES PAUSES LOG
+//       searches a recording (s16le mono) of presses made every 0.8 s for holes of digital
+//       silence and judges each against the pauses and the program's log: TIMES holds "start
+//       T", one "press T" per press (taken just before the key was sent) and "stop T"; PAUSES
+//       is what the probes printed; LOG the program's output. Exits 1 when a hole or an
+//       underrun the program logged while sounding is not excused, or less than SECONDS sounded.
+//   dropcheck buffer USEC LIMIT_USEC AT PAUSES LOG
+//       judges the buffer the program's stream had at AT, as the server showed it: at most
+//       LIMIT_USEC, or larger only after a climb the program logged that a pause explains.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
 #include <random>
+#include <regex>
 #include <sched.h>
+#include <set>
 #include <sndfile.h>
 #include <string>
 #include <thread>
@@ -58,71 +68,48 @@ int noise(const char* path, double seconds, int rate)
     return 0;
 }
 
-int holes(const char* path, int rate, double minMs, double seconds)
+double monotonicSeconds()
 {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-    std::vector<short> s(bytes.size() / 2);
-    std::memcpy(s.data(), bytes.data(), s.size() * 2);
-    std::size_t first = 0, last = s.size();
-    while (first < last && s[first] == 0)
-        ++first;
-    while (last > first && s[last - 1] == 0)
-        --last;
-    const auto minRun = static_cast<std::size_t>(std::max(1.0, minMs * rate / 1000));
-    std::size_t count = 0, silent = 0;
-    for (std::size_t i = first; i < last;) {
-        if (s[i] != 0) {
-            ++i;
-            continue;
-        }
-        std::size_t j = i;
-        while (j < last && s[j] == 0)
-            ++j;
-        if (j - i >= minRun) {
-            ++count;
-            silent += j - i;
-            if (count <= 20)
-                std::printf("hole at %.3f s: %.2f ms\n", double(i - first) / rate,
-                    1000.0 * double(j - i) / rate);
-        }
-        i = j;
-    }
-    std::printf("sounding %.2f s, holes %zu, silence %.1f ms\n", double(last - first) / rate, count,
-        1000.0 * double(silent) / rate);
-    const bool enough = double(last - first) / rate >= seconds;
-    if (!enough)
-        std::printf("too little sound: %.2f s of %.2f s\n", double(last - first) / rate, seconds);
-    return count || !enough ? 1 : 0;
+    timespec t {};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
+int now()
+{
+    std::printf("%.3f\n", monotonicSeconds());
+    return 0;
+}
+
+// The probes' period. A probe that woke late was kept from its processor at some moment after
+// it went to sleep: the stop began no earlier than that and lasted at most until it woke.
+constexpr double probePeriod = 0.001;
+
 // One prober, pinned to one processor: notes each time it woke minMs or more late.
-void probe(int cpu, double seconds, double minMs, std::chrono::steady_clock::time_point start,
-    std::mutex& out)
+void probe(int cpu, double until, double minMs, std::mutex& out)
 {
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
     pthread_setaffinity_np(pthread_self(), sizeof set, &set);
-    using Clock = std::chrono::steady_clock;
-    const auto period = std::chrono::milliseconds(1);
-    while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
-        const auto before = Clock::now();
-        std::this_thread::sleep_for(period);
-        const auto after = Clock::now();
-        const double lateMs
-            = std::chrono::duration<double, std::milli>(after - before - period).count();
+    const timespec period { 0, static_cast<long>(probePeriod * 1e9) };
+    while (monotonicSeconds() < until) {
+        const double before = monotonicSeconds();
+        clock_nanosleep(CLOCK_MONOTONIC, 0, &period, nullptr);
+        const double after = monotonicSeconds();
+        const double lateMs = (after - before - probePeriod) * 1000;
         if (lateMs >= minMs) {
             const std::lock_guard lock(out);
-            std::printf("pause at %.3f s: %.1f ms on cpu %d\n",
-                std::chrono::duration<double>(before - start).count(), lateMs, cpu);
+            std::printf("pause from %.3f s to %.3f s on cpu %d: woke %.2f ms late\n", before, after,
+                cpu, lateMs);
             std::fflush(stdout);
         }
     }
 }
 
 // A virtual machine's processors stop one at a time: a thread that may run anywhere sees only
-// the stops of the one it is on, so there is a prober on each.
+// the stops of the one it is on, so there is a prober on each. Without real-time priority a
+// prober's own waits for the scheduler would read as stops: it refuses to run.
 int pauses(double seconds, double minMs)
 {
     cpu_set_t allowed;
@@ -131,19 +118,512 @@ int pauses(double seconds, double minMs)
     sched_param param {};
     param.sched_priority = sched_get_priority_max(SCHED_FIFO);
     // Threads made after this inherit the policy.
-    const bool realtime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
-    std::printf("probe %s on %d processors\n", realtime ? "real-time" : "not real-time",
-        CPU_COUNT(&allowed));
+    const int refused = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    if (refused) {
+        std::printf("probe not real-time: %s\n", std::strerror(refused));
+        return 1;
+    }
+    std::printf("probe real-time on %d processors, noting wake-ups %.1f ms or more late\n",
+        CPU_COUNT(&allowed), minMs);
     std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
+    const double until = monotonicSeconds() + seconds;
     std::mutex out;
     std::vector<std::thread> probers;
     for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
         if (CPU_ISSET(cpu, &allowed))
-            probers.emplace_back(probe, cpu, seconds, minMs, start, std::ref(out));
+            probers.emplace_back(probe, cpu, until, minMs, std::ref(out));
     for (std::thread& t : probers)
         t.join();
     return 0;
+}
+
+// A stop of the machine as the probes saw it; stops that overlap on several processors are one.
+struct Pause {
+    double from = 0, to = 0;
+    std::set<int> cpus;
+    double seconds() const { return to - from; }
+};
+
+std::string describe(const Pause& p)
+{
+    std::string cpus;
+    for (int c : p.cpus)
+        cpus += (cpus.empty() ? "" : ",") + std::to_string(c);
+    char text[96];
+    std::snprintf(text, sizeof text, "the pause at %.3f s of %.2f ms (cpu %s)", p.from,
+        1000 * p.seconds(), cpus.c_str());
+    return text;
+}
+
+// Merged, in time order. A pause is taken as long as it can have been: from the moment its
+// probe went to sleep to the one it woke.
+std::vector<Pause> readPauses(const char* path)
+{
+    std::ifstream in(path);
+    std::vector<Pause> seen;
+    std::string line;
+    while (std::getline(in, line)) {
+        double from = 0, to = 0, lateMs = 0;
+        int cpu = 0;
+        if (std::sscanf(line.c_str(), "pause from %lf s to %lf s on cpu %d: woke %lf ms late",
+                &from, &to, &cpu, &lateMs)
+            == 4)
+            seen.push_back({ from, from + probePeriod + lateMs / 1000, { cpu } });
+    }
+    std::sort(
+        seen.begin(), seen.end(), [](const Pause& a, const Pause& b) { return a.from < b.from; });
+    std::vector<Pause> merged;
+    for (const Pause& p : seen) {
+        if (!merged.empty() && p.from <= merged.back().to) {
+            merged.back().to = std::max(merged.back().to, p.to);
+            merged.back().cpus.insert(p.cpus.begin(), p.cpus.end());
+        } else {
+            merged.push_back(p);
+        }
+    }
+    return merged;
+}
+
+// A new buffer is not there the moment it is asked for: the graph follows a new quantum at a
+// later cycle, and a larger PulseAudio buffer is filled over the next requests. For this long
+// after a step the smaller of the two is taken.
+constexpr double stepSettles = 0.5;
+
+// What the program logged about its stream: the buffer it opened with (there from the start,
+// so without a time), each step since, and its underruns.
+struct ProgramLog {
+    bool pulse = false;
+    int rate = 0;
+    int opening = 0; // frames; 0 when it opened no stream
+    struct Step {
+        double at;
+        int from, to;
+    };
+    std::vector<Step> steps;
+    struct Underruns {
+        double at;
+        long count;
+        bool sounding;
+    };
+    std::vector<Underruns> underruns;
+    // Lines about steps or underruns in a form not known here: told, so that none is missed.
+    std::vector<std::string> unread;
+
+    int askedAt(double t) const
+    {
+        int frames = opening;
+        for (const Step& s : steps)
+            if (s.at <= t)
+                frames = s.to;
+        return frames;
+    }
+    // Frames: the buffer the stream surely had at t.
+    int bufferAt(double t) const { return std::min(askedAt(t), askedAt(t - stepSettles)); }
+    // Frames: how much the stream is given at once. PipeWire's cycle is the quantum; PulseAudio
+    // asks for a quarter of the target latency at a time.
+    int cycleAt(double t) const { return pulse ? bufferAt(t) / 4 : bufferAt(t); }
+    double seconds(int frames) const { return static_cast<double>(frames) / rate; }
+    const char* server() const { return pulse ? "PulseAudio" : "PipeWire"; }
+};
+
+ProgramLog readLog(const char* path)
+{
+    static const std::regex openPipeWire(
+        R"(^tamborel\.audio: PipeWire output at (\d+) Hz, asking for a quantum of (\d+) frames)");
+    static const std::regex openPulse(
+        R"(^tamborel\.audio: PulseAudio output at (\d+) Hz, target latency [0-9.]+ ms \((\d+) frames\))");
+    static const std::regex step(
+        R"(^tamborel\.audio: (PipeWire|PulseAudio): [^0-9]*(\d+) frames -> (\d+) frames \([0-9.]+ ms\) at ([0-9.]+) s)");
+    static const std::regex underruns(
+        R"(^tamborel\.audio: (PipeWire|PulseAudio): (\d+) under\w+ at ([0-9.]+) s (while sounding|in silence))");
+    ProgramLog log;
+    std::ifstream in(path);
+    std::string line;
+    std::smatch m;
+    while (std::getline(in, line)) {
+        if (log.opening == 0 && std::regex_search(line, m, openPipeWire)) {
+            log.rate = std::stoi(m[1]);
+            log.opening = std::stoi(m[2]);
+        } else if (log.opening == 0 && std::regex_search(line, m, openPulse)) {
+            log.pulse = true;
+            log.rate = std::stoi(m[1]);
+            log.opening = std::stoi(m[2]);
+        } else if (std::regex_search(line, m, step)) {
+            log.steps.push_back({ std::stod(m[4]), std::stoi(m[2]), std::stoi(m[3]) });
+        } else if (std::regex_search(line, m, underruns)) {
+            log.underruns.push_back({ std::stod(m[3]), std::stol(m[2]), m[4] == "while sounding" });
+        } else if (line.starts_with("tamborel.audio: ")
+            && (line.find("->") != std::string::npos || line.find("under") != std::string::npos)) {
+            log.unread.push_back(line);
+        }
+    }
+    std::sort(log.steps.begin(), log.steps.end(),
+        [](const ProgramLog::Step& a, const ProgramLog::Step& b) { return a.at < b.at; });
+    return log;
+}
+
+// How far from a pause a stretch of the recording may seem and still be that pause. A press's
+// time is taken before dropcheck exits and xdotool starts, connects and sends the key: here
+// 20 to 30 ms before the key was sent on an idle machine. X and the program pass it on in a
+// few milliseconds, and the sound waits up to a cycle for the stream. A stretch is placed by
+// the soonest of a few presses, so it seems early by that much; and the silence the server
+// plays for a missed block can begin up to a cycle from the pause.
+constexpr double placementError = 0.050;
+
+double recordingTolerance(const ProgramLog& log, double t)
+{
+    return placementError + log.seconds(log.cycleAt(t));
+}
+
+// How long after a stall the program may log it. PipeWire's real-time thread sees an underrun
+// at the end of the stall; PulseAudio's notice of one passes the server's main thread and ours
+// on its way. A few milliseconds, more on a busy machine.
+constexpr double logLag = 0.020;
+
+std::vector<const Pause*> pausesNear(
+    const std::vector<Pause>& pauses, double from, double to, double tolerance)
+{
+    std::vector<const Pause*> near;
+    for (const Pause& p : pauses)
+        if (p.from <= to + tolerance && p.to >= from - tolerance)
+            near.push_back(&p);
+    return near;
+}
+
+const Pause* longestOf(const std::vector<const Pause*>& pauses)
+{
+    return *std::max_element(pauses.begin(), pauses.end(),
+        [](const Pause* a, const Pause* b) { return a->seconds() < b->seconds(); });
+}
+
+struct Times {
+    double start = 0, stop = 0;
+    std::vector<double> presses;
+};
+
+Times readTimes(const char* path)
+{
+    std::ifstream in(path);
+    Times times;
+    std::string what;
+    double t = 0;
+    while (in >> what >> t) {
+        if (what == "start")
+            times.start = t;
+        else if (what == "stop")
+            times.stop = t;
+        else if (what == "press")
+            times.presses.push_back(t);
+    }
+    return times;
+}
+
+std::vector<short> readRecording(const char* path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<short> s(bytes.size() / 2);
+    std::memcpy(s.data(), bytes.data(), s.size() * 2);
+    return s;
+}
+
+// Runs of exact zeros shorter than this are the noise crossing zero, not a hole.
+constexpr double shortestHole = 0.0005;
+
+struct Hole {
+    std::size_t from, to; // samples
+};
+
+// Whitened: pink noise is mostly low tones, which make its every stretch look alike; its
+// differences are nearly white, so that a stretch matches itself alone.
+std::vector<double> whitened(const std::vector<short>& s)
+{
+    std::vector<double> w(s.size(), 0.0);
+    for (std::size_t i = 1; i < s.size(); ++i)
+        w[i] = static_cast<double>(s[i]) - static_cast<double>(s[i - 1]);
+    return w;
+}
+
+// Every sample of the kit is the same noise, so every key starts with the same opening: the
+// recording's first few milliseconds of sound. Where in [from, to) another opening begins, to
+// the sample: the earliest place the opening matches nearly as well as anywhere (a press's
+// second key starts the same opening a little later), or none when it matches nowhere. Two
+// voices sound beside a new one: it matches with a normalised correlation of about 0.5, chance
+// under 0.2.
+std::optional<std::size_t> openingAt(const std::vector<double>& w, std::size_t first,
+    std::size_t length, std::size_t from, std::size_t to)
+{
+    double reference = 0;
+    for (std::size_t j = 0; j < length; ++j)
+        reference += w[first + j] * w[first + j];
+    to = std::min(to, w.size() - length);
+    std::vector<double> match;
+    for (std::size_t i = from; i < to; ++i) {
+        double dot = 0, energy = 0;
+        for (std::size_t j = 0; j < length; ++j) {
+            dot += w[first + j] * w[i + j];
+            energy += w[i + j] * w[i + j];
+        }
+        match.push_back(energy > 0 ? dot / std::sqrt(reference * energy) : 0);
+    }
+    if (match.empty())
+        return std::nullopt;
+    const double best = *std::max_element(match.begin(), match.end());
+    if (best < 0.35)
+        return std::nullopt;
+    for (std::size_t k = 0; k < match.size(); ++k)
+        if (match[k] >= 0.7 * best)
+            return from + k;
+    return std::nullopt;
+}
+
+// A press whose onset was found: the recording's start on the monotonic clock, as it puts it.
+struct Anchor {
+    double position; // seconds into the recording
+    double start;
+};
+
+// Each press is an anchor. Its key was sent after its time was taken, and its sound came out
+// later still: by the time xdotool took to start and X and the program to pass the key on, and
+// by the wait for the stream's next cycle. So each press puts the recording's start no later
+// than its time less its onset's position, and the press that sounded soonest comes closest.
+// The first onset is the first sound; each later one is searched for near where the one before
+// and the presses' spacing put it.
+std::vector<Anchor> anchors(
+    const std::vector<short>& s, int rate, std::size_t first, const std::vector<double>& presses)
+{
+    const std::vector<double> w = whitened(s);
+    const auto length = static_cast<std::size_t>(0.010 * rate);
+    std::vector<Anchor> found { { static_cast<double>(first) / rate,
+        presses[0] - static_cast<double>(first) / rate } };
+    if (first + length > s.size())
+        return found;
+    std::size_t last = first;
+    double lastPress = presses[0];
+    for (std::size_t k = 1; k < presses.size(); ++k) {
+        const double expected = static_cast<double>(last) + (presses[k] - lastPress) * rate;
+        const auto from = static_cast<std::size_t>(std::max(0.0, expected - 0.3 * rate));
+        const auto to = static_cast<std::size_t>(std::max(0.0, expected + 0.3 * rate));
+        if (const auto at = openingAt(w, first, length, from, to)) {
+            const double position = static_cast<double>(*at) / rate;
+            found.push_back({ position, presses[k] - position });
+            last = *at;
+            lastPress = presses[k];
+        }
+    }
+    return found;
+}
+
+// Whether each underrun the program logged while sounding between from and to came with a
+// pause; prints each. Returns how many did not.
+int judgeUnderruns(const ProgramLog& log, const std::vector<Pause>& pauses, double from, double to)
+{
+    int unexplained = 0;
+    for (const ProgramLog::Underruns& u : log.underruns) {
+        if (u.at < from || u.at > to)
+            continue;
+        std::printf("%ld underrun%s logged at %.3f s %s", u.count, u.count == 1 ? "" : "s", u.at,
+            u.sounding ? "while sounding" : "in silence, not heard\n");
+        if (!u.sounding)
+            continue;
+        const auto near = pausesNear(pauses, u.at, u.at, logLag);
+        if (near.empty()) {
+            ++unexplained;
+            std::printf(": NOT explained, no pause within %.1f ms\n", 1000 * logLag);
+        } else {
+            std::printf(": with %s\n", describe(*longestOf(near)).c_str());
+        }
+    }
+    return unexplained;
+}
+
+// A hole is excused only by the pauses it overlaps, and by no more of them than the stream's
+// buffer could not ride out: a pause less the buffer, plus one cycle, since the stream can be
+// a cycle short of full when the pause begins. Each pause's excuse is spent once, by the holes
+// that overlap it.
+int judge(const char* recording, int rate, double seconds, const char* timesPath,
+    const char* pausesPath, const char* logPath)
+{
+    const std::vector<short> s = readRecording(recording);
+    const Times times = readTimes(timesPath);
+    const std::vector<Pause> pauses = readPauses(pausesPath);
+    const ProgramLog log = readLog(logPath);
+    if (log.opening == 0 || log.rate <= 0) {
+        std::printf("fail: the program's log names no stream it opened\n");
+        return 1;
+    }
+    if (times.presses.empty()) {
+        std::printf("fail: no presses noted\n");
+        return 1;
+    }
+    std::size_t first = 0, last = s.size();
+    while (first < last && s[first] == 0)
+        ++first;
+    while (last > first && s[last - 1] == 0)
+        --last;
+    if (first == last) {
+        std::printf("fail: the recording holds no sound\n");
+        return 1;
+    }
+    const auto shortest = static_cast<std::size_t>(std::max(1.0, shortestHole * rate));
+    std::vector<Hole> holes;
+    for (std::size_t i = first; i < last;) {
+        std::size_t j = i;
+        while (j < last && s[j] == 0)
+            ++j;
+        if (j - i >= shortest)
+            holes.push_back({ i, j });
+        i = j == i ? i + 1 : j;
+    }
+
+    const std::vector<Anchor> found = anchors(s, rate, first, times.presses);
+    const auto [lowest, highest] = std::minmax_element(found.begin(), found.end(),
+        [](const Anchor& a, const Anchor& b) { return a.start < b.start; });
+    std::printf("%zu of %zu presses found in the recording; they put its start between %.3f s "
+                "and %.3f s\n",
+        found.size(), times.presses.size(), lowest->start, highest->start);
+    // Where a stretch of the recording lies on the monotonic clock: by the presses that
+    // sounded soonest among the few before it and the few after. A recording is not rigidly
+    // tied to the clock: across a stop of the machine a sound server may drop the time it
+    // missed rather than catch up, and the recording loses it too. So the stretch's start is
+    // placed by the presses before it and its end by those after, whichever is earlier or
+    // later.
+    const auto place = [&](double from, double to) {
+        constexpr std::size_t few = 3;
+        double before = -1e300, after = -1e300;
+        std::size_t seenBefore = 0, seenAfter = 0;
+        for (auto a = found.rbegin(); a != found.rend(); ++a)
+            if (a->position <= from && seenBefore++ < few)
+                before = std::max(before, a->start);
+        for (const Anchor& a : found)
+            if (a.position >= to && seenAfter++ < few)
+                after = std::max(after, a.start);
+        if (seenAfter == 0)
+            after = before;
+        return std::pair { from + std::min(before, after), to + std::max(before, after) };
+    };
+
+    std::vector<Pause> during;
+    for (const Pause& p : pauses)
+        if (p.to >= times.start && p.from <= times.stop)
+            during.push_back(p);
+    std::vector<double> excuse;
+    for (const Pause& p : during) {
+        const double e
+            = p.seconds() - log.seconds(log.bufferAt(p.from)) + log.seconds(log.cycleAt(p.from));
+        excuse.push_back(std::max(0.0, e));
+    }
+    const auto longest = std::max_element(during.begin(), during.end(),
+        [](const Pause& a, const Pause& b) { return a.seconds() < b.seconds(); });
+    std::printf("%zu pauses while recording%s%s; %s at %.1f kHz, %d frames at first, %zu steps\n",
+        during.size(), longest == during.end() ? "" : ", the longest ",
+        longest == during.end() ? "" : describe(*longest).c_str(), log.server(), log.rate / 1000.0,
+        log.opening, log.steps.size());
+    for (const std::string& line : log.unread)
+        std::printf("a line of the program's not understood here: %s\n", line.c_str());
+
+    int unexcused = 0;
+    double silence = 0, unexcusedSilence = 0;
+    for (const Hole& h : holes) {
+        const double length = static_cast<double>(h.to - h.from) / rate;
+        const auto [from, to]
+            = place(static_cast<double>(h.from) / rate, static_cast<double>(h.to) / rate);
+        silence += length;
+        const double tolerance = recordingTolerance(log, from);
+        std::vector<std::size_t> near;
+        double available = 0;
+        for (std::size_t k = 0; k < during.size(); ++k) {
+            if (during[k].from <= to + tolerance && during[k].to >= from - tolerance) {
+                near.push_back(k);
+                available += excuse[k];
+            }
+        }
+        const bool excused = length <= available;
+        std::string by;
+        std::size_t idle = 0;
+        for (const std::size_t k : near) {
+            if (excuse[k] <= 0) {
+                ++idle;
+                continue;
+            }
+            char text[96];
+            std::snprintf(text, sizeof text, ", less %d frames, plus %d: %.2f ms%s",
+                log.bufferAt(during[k].from), log.cycleAt(during[k].from), 1000 * excuse[k],
+                excused ? " to spend" : "");
+            by += (by.empty() ? "" : "; ") + describe(during[k]) + text;
+        }
+        if (excused) {
+            double owed = length;
+            for (const std::size_t k : near) {
+                const double spent = std::min(owed, excuse[k]);
+                excuse[k] -= spent;
+                owed -= spent;
+            }
+        } else {
+            ++unexcused;
+            unexcusedSilence += length;
+        }
+        std::printf("hole at %.3f s to %.3f s (%.3f s into the recording): %.2f ms, %s", from, to,
+            static_cast<double>(h.from) / rate, 1000 * length,
+            excused ? "excused by " : "NOT excused");
+        if (!excused)
+            std::printf(", the pauses within %.1f ms excuse %.2f ms%s", 1000 * tolerance,
+                1000 * available, by.empty() ? "" : ": ");
+        std::printf("%s", by.c_str());
+        if (idle)
+            std::printf(
+                "%s%zu shorter pauses excusing nothing", by.empty() ? "; " : "; and ", idle);
+        std::printf("\n");
+    }
+
+    const int unexplained = judgeUnderruns(log, pauses, times.start, times.stop);
+    const double sounding = static_cast<double>(last - first) / rate;
+    std::printf("sounding %.2f s, %zu holes, %.1f ms of silence, %.1f ms of it not excused\n",
+        sounding, holes.size(), 1000 * silence, 1000 * unexcusedSilence);
+    bool failed = false;
+    if (sounding < seconds) {
+        std::printf("fail: too little sound, %.2f s of %.2f s\n", sounding, seconds);
+        failed = true;
+    }
+    if (unexcused) {
+        std::printf("fail: %d holes no pause excuses\n", unexcused);
+        failed = true;
+    }
+    if (unexplained) {
+        std::printf("fail: %d underruns while sounding that no pause explains\n", unexplained);
+        failed = true;
+    }
+    return failed ? 1 : 0;
+}
+
+// The program's chooser looks at its stream every 100 ms: it climbs up to that long after the
+// stall that made it.
+constexpr double chooserLooks = 0.1;
+
+int buffer(long usec, long limitUsec, double at, const char* pausesPath, const char* logPath)
+{
+    std::printf("buffer %.2f ms at %.3f s", usec / 1000.0, at);
+    if (usec <= limitUsec) {
+        std::printf(", at most %.2f ms\n", limitUsec / 1000.0);
+        return 0;
+    }
+    std::printf(", over %.2f ms", limitUsec / 1000.0);
+    const std::vector<Pause> pauses = readPauses(pausesPath);
+    const ProgramLog log = readLog(logPath);
+    for (const ProgramLog::Step& s : log.steps) {
+        if (s.at > at || s.to <= s.from)
+            continue;
+        const auto near = pausesNear(pauses, s.at - chooserLooks, s.at, logLag);
+        if (!near.empty()) {
+            std::printf(": the program climbed from %d to %d frames at %.3f s, after %s\n", s.from,
+                s.to, s.at, describe(*near.back()).c_str());
+            return 0;
+        }
+        std::printf("; it climbed from %d to %d frames at %.3f s with no pause before it", s.from,
+            s.to, s.at);
+    }
+    std::printf(": no climb a pause explains\n");
+    return 1;
 }
 
 } // namespace
@@ -153,12 +633,16 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "noise" && argc == 5)
         return noise(argv[2], std::atof(argv[3]), std::atoi(argv[4]));
-    if (mode == "holes" && argc == 6)
-        return holes(argv[2], std::atoi(argv[3]), std::atof(argv[4]), std::atof(argv[5]));
+    if (mode == "now" && argc == 2)
+        return now();
     if (mode == "pauses" && argc == 4)
         return pauses(std::atof(argv[2]), std::atof(argv[3]));
+    if (mode == "judge" && argc == 8)
+        return judge(argv[2], std::atoi(argv[3]), std::atof(argv[4]), argv[5], argv[6], argv[7]);
+    if (mode == "buffer" && argc == 7)
+        return buffer(std::atol(argv[2]), std::atol(argv[3]), std::atof(argv[4]), argv[5], argv[6]);
     std::fprintf(stderr,
-        "usage: dropcheck noise FILE SECONDS RATE | holes REC RATE MIN_MS SECONDS | pauses "
-        "SECONDS MIN_MS\n");
+        "usage: dropcheck noise FILE SECONDS RATE | now | pauses SECONDS MIN_MS | judge REC RATE "
+        "SECONDS TIMES PAUSES LOG | buffer USEC LIMIT_USEC AT PAUSES LOG\n");
     return 2;
 }

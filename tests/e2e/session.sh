@@ -224,6 +224,35 @@ wait_until_quiet() {
 
 program_alive() { kill -0 "$PROGRAM_PID" 2>/dev/null; }
 
+# read_program_buffer: the buffer the program's stream asks for now, as the sound server shows
+# it: on PipeWire the latency its node asks for, on PulseAudio its sink input's buffer latency
+# plus the sink's. Sets BUFFER_USEC to it in microseconds and BUFFER_SHOWN to the figures read;
+# returns 1 when the server shows no such stream.
+read_program_buffer() {
+  BUFFER_USEC="" BUFFER_SHOWN=""
+  case "${E2E_SERVER:-pulseaudio}" in
+    pipewire)
+      local latency
+      latency=$(pw-dump | jq -r '.[] | select(.type == "PipeWire:Interface:Node") | .info.props
+        | select(."node.name" == "tamborel") | ."node.latency" // empty' | head -n 1)
+      [[ $latency =~ ^([0-9]+)/([0-9]+)$ ]] || return 1
+      BUFFER_USEC=$((BASH_REMATCH[1] * 1000000 / BASH_REMATCH[2]))
+      BUFFER_SHOWN="node.latency $latency"
+      ;;
+    *)
+      local figures
+      figures=$(pactl list sink-inputs | awk -v pid="$PROGRAM_PID" '
+        /^Sink Input #/ { buffer = sink = "" }
+        /^[[:space:]]*Buffer Latency:/ { buffer = $3 }
+        /^[[:space:]]*Sink Latency:/ { sink = $3 }
+        $1 == "application.process.id" && $3 == "\"" pid "\"" { print buffer, sink; exit }')
+      [[ $figures =~ ^([0-9]+)\ ([0-9]+)$ ]] || return 1
+      BUFFER_USEC=$((BASH_REMATCH[1] + BASH_REMATCH[2]))
+      BUFFER_SHOWN="buffer latency ${BASH_REMATCH[1]} usec, sink latency ${BASH_REMATCH[2]} usec"
+      ;;
+  esac
+}
+
 # The 24 default keys as xdotool names them, with the sample each plays, in drum order.
 DEFAULT_KEYS=(q:Bass w:Bass e:Snare r:Snare t:Tom1 y:Tom1 g:Tom2 h:Tom2 b:FloorTom n:FloorTom
   p:HiHat x:HiHat i:OHiHat c:OHiHat l:Ride m:Ride k:RideCup j:RideCup o:Crash u:Crash
