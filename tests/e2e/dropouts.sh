@@ -5,8 +5,8 @@
 # busy by other programs at normal priority.
 #
 # Only the machine itself stopping excuses a hole. A minimal real-time thread on each processor
-# runs beside the program from before it starts and notes each moment it woke PAUSE_MS or more
-# late; pauses that overlap on several processors are one. A hole is excused only where it
+# runs beside the program from before it starts and notes each stretch in which it woke
+# PAUSE_MS or more late; pauses that overlap on several processors are one. A hole is excused only where it
 # overlaps such a pause, and only by as much as the pause outlasted the buffer the stream had
 # then, plus one cycle (PipeWire: the quantum; PulseAudio: a quarter of the target latency,
 # what the server asks for at once). Each underrun the program logged while sounding must come
