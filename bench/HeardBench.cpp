@@ -4,14 +4,16 @@
 // recording of the server's monitor (the null sink renders ahead of the wall clock, so only
 // differences within the recording mean anything). Prints a table; passes or fails nothing.
 //
-//   tamborel-heardbench [PRESSES] [MONITOR] [QUANTUM]   (defaults: 100, cap.monitor, none)
-// On PipeWire, a QUANTUM makes the reference ask for it, which sets the whole graph's pace when
-// it is the smallest asked for: both are then measured at it, whether the machine holds it or
-// not (the underruns say).
+//   tamborel-heardbench [PRESSES] [MONITOR] [QUANTUM] [linger]
+//       (defaults: 100, cap.monitor, none, no lingering)
+// The presses begin 3 s after the output opens, as soon as a user could play. On PipeWire, a
+// QUANTUM makes the reference ask for it, which sets the whole graph's pace when it is the
+// smallest asked for: both are then measured at it, whether the machine holds it or not (the
+// underruns say). "linger" then plays for 30 s and rests for a minute, telling the buffer the
+// stream asks for after each.
 #include "app/Main.h"
 #include "audio/OutputDevice.h"
 #include "audio/mix/Mixer.h"
-#include "audio/output/OutputConfig.h"
 #include "bench/BenchFigures.h"
 #include "bench/ReferenceClick.h"
 #include "bindings/DrumKeys.h"
@@ -92,6 +94,32 @@ std::vector<std::size_t> onsets(const std::vector<float>& stereo, int channel)
     return found;
 }
 
+void printBuffer(const char* when, const audio::OutputInfo& info)
+{
+    std::printf("buffer asked for %-34s %5d frames (%5.2f ms), graph blocks %d frames, %llu "
+                "underruns so far\n",
+        when, info.targetLatencyFrames, 1000.0 * info.targetLatencyFrames / info.sampleRate,
+        info.bufferFrames, static_cast<unsigned long long>(info.serverUnderruns));
+    std::fflush(stdout);
+}
+
+// Keeps on playing a hit every 100 ms for a while, then stays silent for a while, telling the
+// buffer after each: what the stream settles on once it has been heard, and once it has rested.
+void playThenRest(Main& window, std::chrono::seconds playing, std::chrono::seconds resting)
+{
+    const auto until = std::chrono::steady_clock::now() + playing;
+    while (std::chrono::steady_clock::now() < until) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_P, Qt::NoModifier);
+        window.KeyListener(&press);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    printBuffer(
+        ("after " + std::to_string(playing.count()) + " s of sound").c_str(), audio::outputInfo());
+    std::this_thread::sleep_for(resting);
+    printBuffer(("after " + std::to_string(resting.count()) + " s of silence").c_str(),
+        audio::outputInfo());
+}
+
 void print(const char* what, const std::vector<double>& values)
 {
     std::printf("%-58s %6zu %8.2f %8.2f %8.2f %8.2f\n", what, values.size(),
@@ -109,6 +137,7 @@ int main(int argc, char** argv)
     const int presses = argc > 1 ? std::atoi(argv[1]) : 100;
     const std::string monitor = argc > 2 ? argv[2] : "cap.monitor";
     const int quantum = argc > 3 ? std::atoi(argv[3]) : 0;
+    const bool linger = argc > 4 && std::string(argv[4]) == "linger";
     QTemporaryDir scratch;
     writeClickKit(fs::path(scratch.path().toStdString()) / "kits" / "bench");
     QDir::setCurrent(scratch.path());
@@ -121,10 +150,11 @@ int main(int argc, char** argv)
         std::printf("== Heard: no device (%s)\n", failure.what());
         return 0;
     }
-    // As a user would, play after the program has been open a little while: the stream has
-    // watched the machine for a window and found its buffer.
-    std::this_thread::sleep_for(audio::config::latencyWindow + std::chrono::seconds(3));
+    // As a user would who plays as soon as the window is there: the stream has had the
+    // silence since start-up to learn the machine.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
     const audio::OutputInfo device = audio::outputInfo();
+    printBuffer("3 s after start-up", device);
     std::string failure;
     std::unique_ptr<bench::ReferenceClick> reference;
     if (device.driver == "pipewire")
@@ -194,5 +224,7 @@ int main(int argc, char** argv)
         static_cast<unsigned long long>(after.serverUnderruns - serverUnderruns),
         static_cast<unsigned long long>(mixer.underruns() - mixerUnderruns));
     std::fflush(stdout);
+    if (linger)
+        playThenRest(window, std::chrono::seconds(30), std::chrono::seconds(60));
     std::_Exit(0);
 }

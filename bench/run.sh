@@ -25,11 +25,17 @@ for server in pulseaudio pipewire; do
   E2E_SERVER=$server start_sound
   "$build/bench/tamborel-keybench" "$build" || echo "keybench ended with $?"
   echo
-  "$build/bench/tamborel-heardbench" 100
   if [ "$server" = pipewire ]; then
+    for quantum in 128 256; do
+      echo
+      echo "### pipewire, the first 30 presses, the reference asking for $quantum frames"
+      "$build/bench/tamborel-heardbench" 30 cap.monitor $quantum
+    done
     echo
-    echo "### pipewire, the graph held at 128 frames by the reference"
-    "$build/bench/tamborel-heardbench" 100 cap.monitor 128
+    echo "### pipewire, the program alone, then 30 s of sound and a minute of silence"
+    "$build/bench/tamborel-heardbench" 30 cap.monitor 0 linger
+  else
+    "$build/bench/tamborel-heardbench" 30 cap.monitor 0 linger
   fi
   stop_sound
 done

@@ -17,8 +17,8 @@ std::int64_t ns(std::chrono::nanoseconds d)
 
 } // namespace
 
-LatencyLadder::Rules LatencyLadder::Rules::fromConfig(
-    std::span<const int> steps, std::size_t start, int rate, double closeCall, double holds)
+LatencyLadder::Rules LatencyLadder::Rules::fromConfig(std::span<const int> steps, std::size_t start,
+    int rate, double closeCall, double holds, bool stallsPastUnderruns)
 {
     Rules rules;
     rules.steps.assign(steps.begin(), steps.end());
@@ -32,6 +32,7 @@ LatencyLadder::Rules LatencyLadder::Rules::fromConfig(
     rules.heardBackOffNs = ns(config::heardFailureBackOff);
     rules.silentBackOffNs = ns(config::silentFailureBackOff);
     rules.maxDoublings = config::backOffDoublings;
+    rules.stallsPastUnderruns = stallsPastUnderruns;
     return rules;
 }
 
@@ -114,10 +115,13 @@ LatencyLadder::Decision LatencyLadder::tick(const Seen& seen, std::int64_t nowNs
 
     if (underran) {
         cleanSinceNs_ = nowNs;
+        if (!rules_.stallsPastUnderruns)
+            history_.back().stallNs = 0;
         if (step_ == top)
             return {};
         const std::int64_t wait = fail(step_, heard, nowNs);
-        Decision decision = moveTo(smallestFitting(step_ + 1, seen.stallNs, nowNs), Change::Up,
+        const std::int64_t stallNs = rules_.stallsPastUnderruns ? seen.stallNs : 0;
+        Decision decision = moveTo(smallestFitting(step_ + 1, stallNs, nowNs), Change::Up,
             heard ? Why::HeardUnderrun : Why::SilentUnderrun, nowNs);
         decision.waitNs = wait;
         return decision;

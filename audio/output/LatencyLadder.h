@@ -42,11 +42,15 @@ public:
         std::int64_t heardBackOffNs = 0; // the first wait of a step that failed where it was heard
         std::int64_t silentBackOffNs = 0; // the first wait of a step that underran in silence
         int maxDoublings = 4; // the waits double with each failure, this many times at most
+        // Whether a stall is still measured once the server has run dry. When it is not, the
+        // stall seen with an underrun is only as long as the buffer was: an underrun then
+        // climbs one step, not as far as that stall would need.
+        bool stallsPastUnderruns = true;
 
         // [any] With the timings the audio service uses. Not on the real-time thread: it
         // allocates.
         static Rules fromConfig(std::span<const int> steps, std::size_t start, int rate,
-            double closeCall, double holds);
+            double closeCall, double holds, bool stallsPastUnderruns);
     };
 
     // What the real-time thread saw: running counts, the worst stall since the last look, and

@@ -48,6 +48,8 @@ inline constexpr std::array<int, 5> pipeWireQuantumSteps { 128, 256, 512, 1024, 
 inline constexpr std::size_t pipeWireFirstStep = 1;
 inline constexpr double pipeWireCloseCall = 0.75;
 inline constexpr double pipeWireHolds = 0.5;
+// The graph's clock counts the cycles missed, however many.
+inline constexpr bool pipeWireStallsPastUnderruns = true;
 
 // PulseAudio's target latency: the server's buffer and the sink's together. The stall is how
 // much less was still queued at a request than at the recent requests that came on time, or
@@ -60,6 +62,8 @@ inline constexpr std::array<int, 8> pulseLatencySteps { 256, 384, 512, 768, 1024
 inline constexpr std::size_t pulseFirstStep = 4;
 inline constexpr double pulseCloseCall = 0.35;
 inline constexpr double pulseHolds = 0.25;
+// A request that finds the buffer dry shows how long the buffer was, not how long the stall.
+inline constexpr bool pulseStallsPastUnderruns = false;
 // Requests not judged after a new buffer is asked for: they come in a rush while it fills.
 inline constexpr int pulseRequestsBeforeWatching = 16;
 

@@ -77,7 +77,8 @@ public:
     PipeWireOutput()
         : chooser_("PipeWire",
             LatencyLadder::Rules::fromConfig(config::pipeWireQuantumSteps,
-                config::pipeWireFirstStep, rate_, config::pipeWireCloseCall, config::pipeWireHolds),
+                config::pipeWireFirstStep, rate_, config::pipeWireCloseCall, config::pipeWireHolds,
+                config::pipeWireStallsPastUnderruns),
             watch_, monotonicNs())
     {
     }

@@ -60,6 +60,7 @@ private:
     static void onStreamState(pa_stream* stream, void* data);
     static void onWrite(pa_stream* stream, std::size_t bytes, void* data) noexcept;
     static void onUnderflow(pa_stream* stream, void* data);
+    static void onMovedOrSuspended(pa_stream* stream, void* data);
     static void onSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* data);
     static void onTimeout(
         pa_mainloop_api* api, pa_time_event* event, const timeval* tv, void* data);
@@ -208,9 +209,19 @@ void RequestWatch::wrote(std::int64_t durationNs, std::int64_t nowNs) noexcept
     lastEndNs_ = nowNs;
 }
 
+void PulseOutput::onMovedOrSuspended(pa_stream*, void* data)
+{
+    // A new sink, or the same one waking up, fills the buffer afresh: its first requests and
+    // the underflow that may come with them say nothing about how the machine keeps up.
+    static_cast<PulseOutput*>(data)->settling_.store(
+        config::pulseRequestsBeforeWatching, std::memory_order_relaxed);
+}
+
 void PulseOutput::onUnderflow(pa_stream*, void* data)
 {
     auto* self = static_cast<PulseOutput*>(data);
+    if (self->settling_.load(std::memory_order_relaxed) > 0)
+        return;
     // The server ran dry about a target's length after the sound last reached it.
     const int target = self->chooser_ ? self->chooser_->target() : 0;
     self->watch_.underran(1, monotonicNs(), static_cast<std::int64_t>(1e9 * target / self->rate_));
@@ -347,9 +358,11 @@ bool PulseOutput::open(std::string& failure)
     pa_stream_set_state_callback(stream_, onStreamState, this);
     pa_stream_set_write_callback(stream_, onWrite, this);
     pa_stream_set_underflow_callback(stream_, onUnderflow, this);
+    pa_stream_set_moved_callback(stream_, onMovedOrSuspended, this);
+    pa_stream_set_suspended_callback(stream_, onMovedOrSuspended, this);
     chooser_.emplace("PulseAudio",
         LatencyLadder::Rules::fromConfig(config::pulseLatencySteps, config::pulseFirstStep, rate_,
-            config::pulseCloseCall, config::pulseHolds),
+            config::pulseCloseCall, config::pulseHolds, config::pulseStallsPastUnderruns),
         watch_, monotonicNs());
     const pa_buffer_attr attr = bufferFor(chooser_->target());
     const auto flags = static_cast<pa_stream_flags_t>(

@@ -78,7 +78,8 @@ constexpr std::int64_t second = 1000 * ms;
 LatencyLadder::Rules quantumRules()
 {
     return LatencyLadder::Rules::fromConfig(config::pipeWireQuantumSteps, config::pipeWireFirstStep,
-        48000, config::pipeWireCloseCall, config::pipeWireHolds);
+        48000, config::pipeWireCloseCall, config::pipeWireHolds,
+        config::pipeWireStallsPastUnderruns);
 }
 
 // A stream meeting a machine, 100 ms at a time: a stall as long as the step's cycle or longer
@@ -217,7 +218,14 @@ TEST(LatencyLadderT, AFailedStepIsTriedAgainAfterABackOffThatGrowsWithEachFailur
     }
     EXPECT_EQ(waited, (std::vector<std::int64_t> { 60, 120, 240 }));
 
-    // An underrun no one heard waits only seconds; a whole clean window starts afresh.
+    // Where a buffer that ran dry hides how long the stall was, an underrun climbs one step.
+    LatencyLadder::Rules rules = quantumRules();
+    rules.stallsPastUnderruns = false;
+    Trace dry(rules);
+    dry.tick(20 * ms, true);
+    EXPECT_EQ(dry.ladder.current(), 512);
+
+    // An underrun no one heard waits only seconds.
     Trace silent;
     for (int i = 0; i < 20; ++i)
         silent.tick(100'000, false);
