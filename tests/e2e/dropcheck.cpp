@@ -244,12 +244,14 @@ ProgramLog readLog(const char* path)
 {
     static const std::regex openPipeWire(
         R"(^tamborel\.audio: PipeWire output at (\d+) Hz, asking for a quantum of (\d+) frames)");
-    static const std::regex openPulse(
-        R"(^tamborel\.audio: PulseAudio output at (\d+) Hz, target latency [0-9.]+ ms \((\d+) frames\))");
+    static const std::regex openPulse(R"(^tamborel\.audio: PulseAudio output at (\d+) Hz, )"
+                                      R"(target latency [0-9.]+ ms \((\d+) frames\))");
     static const std::regex step(
-        R"(^tamborel\.audio: (PipeWire|PulseAudio): [^0-9]*(\d+) frames -> (\d+) frames \([0-9.]+ ms\) at ([0-9.]+) s)");
+        R"(^tamborel\.audio: (PipeWire|PulseAudio): [^0-9]*(\d+) frames -> )"
+        R"((\d+) frames \([0-9.]+ ms\) at ([0-9.]+) s)");
     static const std::regex underruns(
-        R"(^tamborel\.audio: (PipeWire|PulseAudio): (\d+) under\w+ at ([0-9.]+) s (while sounding|in silence))");
+        R"(^tamborel\.audio: (PipeWire|PulseAudio): (\d+) under\w+ at ([0-9.]+) s )"
+        R"((while sounding|in silence))");
     ProgramLog log;
     std::ifstream in(path);
     std::string line;

@@ -6,12 +6,13 @@
 #
 # Only the machine itself stopping excuses a hole. A minimal real-time thread on each processor
 # runs beside the program from before it starts and notes each stretch in which it woke
-# PAUSE_MS or more late; pauses that overlap on several processors are one. A hole is excused only where it
-# overlaps such a pause, and only by as much as the pause outlasted the buffer the stream had
-# then, plus one cycle (PipeWire: the quantum; PulseAudio: a quarter of the target latency,
-# what the server asks for at once). Each underrun the program logged while sounding must come
-# with a pause too. Presses are timed on the monotonic clock, as the pauses and the program's
-# log are, and their onsets place the recording on it (dropcheck judge tells how well).
+# PAUSE_MS or more late; pauses that overlap on several processors are one. A hole is excused
+# only where it overlaps such a pause, and only by as much as the pause outlasted the buffer the
+# stream had then, plus one cycle (PipeWire: the quantum; PulseAudio: a quarter of the target
+# latency, what the server asks for at once). Each underrun the program logged while sounding
+# must come with a pause too. Presses are timed on the monotonic clock, as the pauses and the
+# program's log are, and their onsets place the recording on it (dropcheck judge says how
+# closely).
 #
 # The program starts on a small buffer: 3 s after its window appears, the server must show it
 # asking for at most 256 frames (5.3 ms, PipeWire's quantum) or 1024 frames (21.3 ms,
