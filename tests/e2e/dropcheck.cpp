@@ -303,12 +303,15 @@ Window recordingTolerance(const ProgramLog& log, double t)
 // on its way. A few milliseconds, more on a busy machine.
 constexpr double logLag = 0.020;
 
-std::vector<const Pause*> pausesNear(
-    const std::vector<Pause>& pauses, double from, double to, double tolerance)
+// The pauses that can have led to something the program logged at t, having seen it up to
+// lag after it: begun by then (a pause's start is when its probe last ran, before the stop), and
+// not ended more than lag before. Times are printed to the millisecond on both sides.
+std::vector<const Pause*> pausesBefore(const std::vector<Pause>& pauses, double t, double lag)
 {
+    constexpr double rounding = 0.001;
     std::vector<const Pause*> near;
     for (const Pause& p : pauses)
-        if (p.from <= to + tolerance && p.to >= from - tolerance)
+        if (p.from <= t + rounding && p.to >= t - lag - rounding)
             near.push_back(&p);
     return near;
 }
@@ -449,10 +452,11 @@ int judgeUnderruns(const ProgramLog& log, const std::vector<Pause>& pauses, doub
             u.sounding ? "while sounding" : "in silence, not heard\n");
         if (!u.sounding)
             continue;
-        const auto near = pausesNear(pauses, u.at, u.at, logLag);
+        const auto near = pausesBefore(pauses, u.at, logLag);
         if (near.empty()) {
             ++unexplained;
-            std::printf(": NOT explained, no pause within %.1f ms\n", 1000 * logLag);
+            std::printf(
+                ": NOT explained, no pause up to it or ending %.1f ms before\n", 1000 * logLag);
         } else {
             std::printf(": with %s\n", describe(*longestOf(near)).c_str());
         }
@@ -641,7 +645,7 @@ int buffer(long usec, long limitUsec, double at, const char* pausesPath, const c
             continue;
         ++climbs;
         std::printf("; the program climbed from %d to %d frames at %.3f s", s.from, s.to, s.at);
-        const auto near = pausesNear(pauses, s.at - chooserLooks, s.at, logLag);
+        const auto near = pausesBefore(pauses, s.at, chooserLooks + logLag);
         if (near.empty()) {
             ++unexplained;
             std::printf(" with no pause before it");
