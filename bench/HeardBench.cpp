@@ -10,7 +10,8 @@
 // QUANTUM makes the reference ask for it, which sets the whole graph's pace when it is the
 // smallest asked for: both are then measured at it, whether the machine holds it or not (the
 // underruns say). "linger" then plays for 30 s and rests for a minute, telling the buffer the
-// stream asks for after each.
+// stream asks for after each, and what the program and the server (BENCH_SERVER_PID) cost over
+// the rest's last 20 s.
 #include "app/Main.h"
 #include "audio/OutputDevice.h"
 #include "audio/mix/Mixer.h"
@@ -25,14 +26,17 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sndfile.h>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -103,6 +107,24 @@ void printBuffer(const char* when, const audio::OutputInfo& info)
     std::fflush(stdout);
 }
 
+// The processor time a process has used, from /proc/PID/stat; NAN when it cannot be read.
+double cpuSeconds(const std::string& pid)
+{
+    std::ifstream in("/proc/" + pid + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    // The fields after the command's closing parenthesis: utime and stime are the 12th and 13th.
+    const std::size_t end = text.rfind(')');
+    if (end == std::string::npos)
+        return NAN;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 13 && fields >> field; ++i)
+        if (i >= 12)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 // Keeps on playing a hit every 100 ms for a while, then stays silent for a while, telling the
 // buffer after each: what the stream settles on once it has been heard, and once it has rested.
 void playThenRest(Main& window, std::chrono::seconds playing, std::chrono::seconds resting)
@@ -115,9 +137,20 @@ void playThenRest(Main& window, std::chrono::seconds playing, std::chrono::secon
     }
     printBuffer(
         ("after " + std::to_string(playing.count()) + " s of sound").c_str(), audio::outputInfo());
-    std::this_thread::sleep_for(resting);
+    // The last third of the rest tells what the stream costs at idle on the step it chose.
+    const auto measured = resting / 3;
+    std::this_thread::sleep_for(resting - measured);
+    const char* serverPid = std::getenv("BENCH_SERVER_PID");
+    const double ours = cpuSeconds("self");
+    const double server = serverPid ? cpuSeconds(serverPid) : NAN;
+    std::this_thread::sleep_for(measured);
     printBuffer(("after " + std::to_string(resting.count()) + " s of silence").c_str(),
         audio::outputInfo());
+    const double span = static_cast<double>(measured.count());
+    std::printf("at idle over the last %lld s: the program %.2f %% of a core, the server %.2f %%\n",
+        static_cast<long long>(measured.count()), 100.0 * (cpuSeconds("self") - ours) / span,
+        serverPid ? 100.0 * (cpuSeconds(serverPid) - server) / span : NAN);
+    std::fflush(stdout);
 }
 
 void print(const char* what, const std::vector<double>& values)

@@ -23,6 +23,8 @@ for server in pulseaudio pipewire; do
   echo
   echo "### $server, null sink at 48 kHz"
   E2E_SERVER=$server start_sound
+  # The server itself, the one that runs the graph or the sink: what it costs at idle.
+  export BENCH_SERVER_PID=${SOUND_PIDS[0]}
   "$build/bench/tamborel-keybench" "$build" || echo "keybench ended with $?"
   echo
   if [ "$server" = pipewire ]; then

@@ -53,7 +53,7 @@ inline constexpr bool pipeWireStallsPastUnderruns = true;
 
 // PulseAudio's target latency: the server's buffer and the sink's together. The stall is how
 // much less was still queued at a request than at the recent requests that came on time, or
-// how long our own writing kept the server waiting. The server keeps about three quarters of
+// how long our own writing of a request took. The server keeps about three quarters of
 // the target queued and runs dry when a request is about half the target late: a close call at
 // a third, room under a quarter. 21.3 ms in all held on an idle virtual machine here; 5.3 ms
 // underflowed a few times a second.

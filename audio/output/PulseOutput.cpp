@@ -24,21 +24,16 @@ constexpr std::size_t stride = sizeof(float) * config::deviceChannels;
 } // namespace
 
 // How close each of the server's requests came to running dry: what was still queued when it
-// asked, against the most that was queued at any of the last requests, which came on time; and
-// how long our own writing kept the server waiting beyond the sound it had.
+// asked, against the most that was queued at any of the last requests, which came on time.
 class RequestWatch {
 public:
     // [main loop] The lateness of this request, which found queuedNs still to be heard.
-    std::int64_t lateness(std::int64_t queuedNs, std::int64_t nowNs) noexcept;
-    // [main loop] This request was answered with durationNs of sound.
-    void wrote(std::int64_t durationNs, std::int64_t nowNs) noexcept;
+    std::int64_t lateness(std::int64_t queuedNs) noexcept;
 
 private:
     std::array<std::int64_t, 64> queued_ {}; // about a third of a second at the least requests
     std::size_t next_ = 0;
     std::size_t count_ = 0;
-    std::int64_t lastEndNs_ = 0;
-    std::int64_t lastWrittenNs_ = 0;
 };
 
 // A playback stream on PulseAudio's threaded main loop, whose thread writes each block the
@@ -166,9 +161,10 @@ void PulseOutput::write(std::size_t bytes) noexcept
         settling_.fetch_sub(1, std::memory_order_relaxed);
         requests_ = RequestWatch();
     } else if (timed) {
-        watch_.stalled(
-            requests_.lateness(static_cast<std::int64_t>(latency) * 1000, monotonicNs()));
+        const std::int64_t late = requests_.lateness(static_cast<std::int64_t>(latency) * 1000);
+        watch_.stalled(std::max<std::int64_t>(0, late));
     }
+    const std::int64_t begun = monotonicNs();
     request_.store(frames, std::memory_order_relaxed);
     while (bytes >= stride) {
         void* buffer = nullptr;
@@ -187,26 +183,17 @@ void PulseOutput::write(std::size_t bytes) noexcept
         pa_stream_write(stream_, buffer, size, nullptr, 0, PA_SEEK_RELATIVE);
         bytes -= size;
     }
-    requests_.wrote(1'000'000'000LL * frames / rate_, monotonicNs());
+    // Our own writing: a stall there empties the buffer before the queue can show it.
+    watch_.stalled(monotonicNs() - begun);
 }
 
-std::int64_t RequestWatch::lateness(std::int64_t queuedNs, std::int64_t nowNs) noexcept
+std::int64_t RequestWatch::lateness(std::int64_t queuedNs) noexcept
 {
     queued_[next_] = queuedNs;
     next_ = (next_ + 1) % queued_.size();
     count_ = std::min(count_ + 1, queued_.size());
     const std::int64_t onTime = *std::max_element(queued_.begin(), queued_.begin() + count_);
-    std::int64_t late = onTime - queuedNs;
-    // Our own writing, too slow to be seen in the queue before the server runs dry.
-    if (lastEndNs_ > 0)
-        late = std::max(late, nowNs - lastEndNs_ - lastWrittenNs_);
-    return std::max<std::int64_t>(0, late);
-}
-
-void RequestWatch::wrote(std::int64_t durationNs, std::int64_t nowNs) noexcept
-{
-    lastWrittenNs_ = durationNs;
-    lastEndNs_ = nowNs;
+    return onTime - queuedNs;
 }
 
 void PulseOutput::onMovedOrSuspended(pa_stream*, void* data)
