@@ -33,7 +33,8 @@ using bench::nowNs;
 using bench::percentile;
 
 // The real audio service, with every line watched: when a line closes, the time its first
-// frame left the mixer is handed to the benchmark.
+// frames were written, ready for the mixer, and the time its first frame left the mixer are
+// handed to the benchmark.
 class WatchedAudio final : public audio::AudioSystem {
 public:
     explicit WatchedAudio(audio::AudioSystem& real)
@@ -51,15 +52,19 @@ public:
         return std::make_unique<Line>(*this, real_.getLine(info));
     }
 
-    // Waits for the next closed line's first output time (0: none came in time).
-    std::int64_t nextFirstOutput(std::chrono::milliseconds timeout)
+    struct Times {
+        std::int64_t firstWrite = 0;
+        std::int64_t firstOutput = 0;
+    };
+    // Waits for the next closed line's times (0: none came in time).
+    Times nextClosed(std::chrono::milliseconds timeout)
     {
         std::unique_lock lock(mutex_);
-        if (!closed_.wait_for(lock, timeout, [this] { return !firstOutputs_.empty(); }))
-            return 0;
-        const std::int64_t at = firstOutputs_.front();
-        firstOutputs_.pop_front();
-        return at;
+        if (!closed_.wait_for(lock, timeout, [this] { return !closedTimes_.empty(); }))
+            return {};
+        const Times times = closedTimes_.front();
+        closedTimes_.pop_front();
+        return times;
     }
 
 private:
@@ -82,7 +87,10 @@ private:
         void start() override { real_->start(); }
         std::int32_t write(const std::byte* buffer, std::int32_t off, std::int32_t len) override
         {
-            return real_->write(buffer, off, len);
+            const std::int32_t written = real_->write(buffer, off, len);
+            if (firstWrite_ == 0 && written > 0)
+                firstWrite_ = nowNs();
+            return written;
         }
         void drain() override { real_->drain(); }
         void close() override
@@ -91,25 +99,27 @@ private:
             const std::int64_t firstOutput = line ? line->firstOutputNs() : 0;
             real_->close();
             std::lock_guard lock(owner_.mutex_);
-            owner_.firstOutputs_.push_back(firstOutput);
+            owner_.closedTimes_.push_back({ firstWrite_, firstOutput });
             owner_.closed_.notify_one();
         }
 
     private:
         WatchedAudio& owner_;
         std::unique_ptr<audio::SourceDataLine> real_;
+        std::int64_t firstWrite_ = 0; // the line's player thread's own
     };
 
     audio::AudioSystem& real_;
     std::mutex mutex_;
     std::condition_variable closed_;
-    std::deque<std::int64_t> firstOutputs_;
+    std::deque<Times> closedTimes_;
 };
 
 struct Figures {
     std::vector<double> listenerUs;
     std::vector<double> listenerCpuUs;
     std::vector<double> keyToSoundMs;
+    std::vector<double> keyToReadyMs;
     int lost = 0;
 };
 
@@ -133,12 +143,13 @@ void pressAndTime(Main& window, WatchedAudio& audio, int qtKey, Figures& figures
     const std::int64_t cpuAfter = threadCpuNs();
     figures.listenerUs.push_back(static_cast<double>(after - before) / 1e3);
     figures.listenerCpuUs.push_back(static_cast<double>(cpuAfter - cpuBefore) / 1e3);
-    const std::int64_t firstOutput = audio.nextFirstOutput(std::chrono::seconds(5));
-    if (firstOutput == 0) {
+    const WatchedAudio::Times times = audio.nextClosed(std::chrono::seconds(5));
+    if (times.firstOutput == 0) {
         ++figures.lost;
         return;
     }
-    figures.keyToSoundMs.push_back(static_cast<double>(firstOutput - before) / 1e6);
+    figures.keyToSoundMs.push_back(static_cast<double>(times.firstOutput - before) / 1e6);
+    figures.keyToReadyMs.push_back(static_cast<double>(times.firstWrite - before) / 1e6);
 }
 
 void print(const char* what, const std::vector<double>& values, const char* unit)
@@ -201,12 +212,15 @@ int main(int argc, char** argv)
             pressAndTime(window, audio, run.key, figures);
         std::printf("%s\n", run.what);
         print("  key event to first frame out of the mixer", figures.keyToSoundMs, "ms");
+        print("  key event to first frames ready for the mixer", figures.keyToReadyMs, "ms");
         print("  KeyListener on the event thread", figures.listenerUs, "us");
         print("  of which the event thread's own CPU time", figures.listenerCpuUs, "us");
         if (figures.lost)
             std::printf("  presses whose sound never came: %d\n", figures.lost);
         all.keyToSoundMs.insert(
             all.keyToSoundMs.end(), figures.keyToSoundMs.begin(), figures.keyToSoundMs.end());
+        all.keyToReadyMs.insert(
+            all.keyToReadyMs.end(), figures.keyToReadyMs.begin(), figures.keyToReadyMs.end());
         all.listenerUs.insert(
             all.listenerUs.end(), figures.listenerUs.begin(), figures.listenerUs.end());
         all.listenerCpuUs.insert(
@@ -215,6 +229,7 @@ int main(int argc, char** argv)
     }
     std::printf("all runs\n");
     print("  key event to first frame out of the mixer", all.keyToSoundMs, "ms");
+    print("  key event to first frames ready for the mixer", all.keyToReadyMs, "ms");
     print("  KeyListener on the event thread", all.listenerUs, "us");
     print("  of which the event thread's own CPU time", all.listenerCpuUs, "us");
     const audio::Mixer& mixer = audio::outputMixer();

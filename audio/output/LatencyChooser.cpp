@@ -32,7 +32,7 @@ std::string reason(const LatencyLadder::Decision& decision, std::int64_t stallNs
             text, sizeof text, "a stall of %.2f ms came close", static_cast<double>(stallNs) / 1e6);
         break;
     case Why::RoomBelow:
-        return "the output is silent and the stalls of the last minute fit";
+        return "the output is silent and the stalls it remembers fit";
     case Why::Nothing:
         break;
     }
