@@ -109,6 +109,12 @@ public:
             ++ups;
         return decision;
     }
+    // A quiet machine in silence, for a while.
+    void quietSilence(std::int64_t forNs)
+    {
+        for (const std::int64_t until = t + forNs; t < until;)
+            tick(100'000, false);
+    }
     LatencyLadder ladder;
     LatencyLadder::Seen seen;
     std::int64_t t = 0;
@@ -171,8 +177,7 @@ TEST(LatencyLadderT, AVirtualMachinesStallsAreHeardOnceThenRiddenOut)
 TEST(LatencyLadderT, ACloseCallClimbsOnlyAsFarAsTheStallNeedsAndBlamesNoStep)
 {
     Trace trace;
-    for (int i = 0; i < 20; ++i)
-        trace.tick(100'000, false);
+    trace.quietSilence(2 * second);
     ASSERT_EQ(trace.ladder.current(), 128);
     // 2.18 ms of a 2.67 ms cycle: no sound lost, but close; 256 frames have room for it.
     const LatencyLadder::Decision decision = trace.tick(2'180'000, true);
@@ -202,8 +207,7 @@ TEST(LatencyLadderT, ACloseCallClimbsOnlyAsFarAsTheStallNeedsAndBlamesNoStep)
 TEST(LatencyLadderT, AFailedStepIsTriedAgainAfterABackOffThatGrowsWithEachFailure)
 {
     Trace trace;
-    for (int i = 0; i < 20; ++i)
-        trace.tick(100'000, false);
+    trace.quietSilence(2 * second);
     ASSERT_EQ(trace.ladder.current(), 128);
     std::vector<std::int64_t> waited;
     for (int failure = 0; failure < 3; ++failure) {
@@ -227,8 +231,7 @@ TEST(LatencyLadderT, AFailedStepIsTriedAgainAfterABackOffThatGrowsWithEachFailur
 
     // An underrun no one heard waits only seconds.
     Trace silent;
-    for (int i = 0; i < 20; ++i)
-        silent.tick(100'000, false);
+    silent.quietSilence(2 * second);
     const LatencyLadder::Decision decision = silent.tick(0, false, true);
     EXPECT_EQ(decision.why, LatencyLadder::Why::SilentUnderrun);
     EXPECT_EQ(decision.waitNs, 5 * second);
@@ -240,8 +243,7 @@ TEST(LatencyLadderT, AFailedStepIsTriedAgainAfterABackOffThatGrowsWithEachFailur
 TEST(LatencyLadderT, StallsNoStepSurvivesMoveNothing)
 {
     Trace trace;
-    for (int i = 0; i < 20; ++i)
-        trace.tick(100'000, false);
+    trace.quietSilence(2 * second);
     ASSERT_EQ(trace.ladder.current(), 128);
     // The machine stopped for 100 ms: the largest step would have lost sound too.
     EXPECT_EQ(trace.tick(100 * ms, true).change, LatencyLadder::Change::None);

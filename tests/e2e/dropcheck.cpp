@@ -464,34 +464,11 @@ int judgeUnderruns(const ProgramLog& log, const std::vector<Pause>& pauses, doub
     return unexplained;
 }
 
-// A hole is excused only by the pauses it overlaps, and by no more of them than the stream's
-// buffer could not ride out: a pause less the buffer, plus one cycle, since the stream can be
-// a cycle short of full when the pause begins. Each pause's excuse is spent once, by the holes
-// that overlap it.
-int judge(const char* recording, int rate, double seconds, const char* timesPath,
-    const char* pausesPath, const char* logPath)
+// The runs of digital silence of shortestHole or more between a recording's first and last
+// sound.
+std::vector<Hole> findHoles(
+    const std::vector<short>& s, int rate, std::size_t first, std::size_t last)
 {
-    const std::vector<short> s = readRecording(recording);
-    const Times times = readTimes(timesPath);
-    const std::vector<Pause> pauses = readPauses(pausesPath);
-    const ProgramLog log = readLog(logPath);
-    if (log.opening == 0 || log.rate <= 0) {
-        std::printf("fail: the program's log names no stream it opened\n");
-        return 1;
-    }
-    if (times.presses.empty()) {
-        std::printf("fail: no presses noted\n");
-        return 1;
-    }
-    std::size_t first = 0, last = s.size();
-    while (first < last && s[first] == 0)
-        ++first;
-    while (last > first && s[last - 1] == 0)
-        --last;
-    if (first == last) {
-        std::printf("fail: the recording holds no sound\n");
-        return 1;
-    }
     const auto shortest = static_cast<std::size_t>(std::max(1.0, shortestHole * rate));
     std::vector<Hole> holes;
     for (std::size_t i = first; i < last;) {
@@ -502,60 +479,47 @@ int judge(const char* recording, int rate, double seconds, const char* timesPath
             holes.push_back({ i, j });
         i = j == i ? i + 1 : j;
     }
+    return holes;
+}
 
-    const std::vector<Anchor> found = anchors(s, rate, first, times.presses);
-    const auto [lowest, highest] = std::minmax_element(found.begin(), found.end(),
-        [](const Anchor& a, const Anchor& b) { return a.start < b.start; });
-    std::printf("%zu of %zu presses found in the recording; they put its start between %.3f s "
-                "and %.3f s\n",
-        found.size(), times.presses.size(), lowest->start, highest->start);
-    // Where a stretch of the recording lies on the monotonic clock: by the presses that
-    // sounded soonest among the few before it and the few after. A recording is not rigidly
-    // tied to the clock: across a stop of the machine a sound server may drop the time it
-    // missed rather than catch up, and the recording loses it too. So the stretch's start is
-    // placed by the presses before it and its end by those after, whichever is earlier or
-    // later.
-    const auto place = [&](double from, double to) {
-        constexpr std::size_t few = 3;
-        double before = -1e300, after = -1e300;
-        std::size_t seenBefore = 0, seenAfter = 0;
-        for (auto a = found.rbegin(); a != found.rend(); ++a)
-            if (a->position <= from && seenBefore++ < few)
-                before = std::max(before, a->start);
-        for (const Anchor& a : found)
-            if (a.position >= to && seenAfter++ < few)
-                after = std::max(after, a.start);
-        if (seenAfter == 0)
-            after = before;
-        return std::pair { from + std::min(before, after), to + std::max(before, after) };
-    };
+// Where a stretch of the recording lies on the monotonic clock: by the presses that
+// sounded soonest among the few before it and the few after. A recording is not rigidly
+// tied to the clock: across a stop of the machine a sound server may drop the time it
+// missed rather than catch up, and the recording loses it too. So the stretch's start is
+// placed by the presses before it and its end by those after, whichever is earlier or
+// later.
+std::pair<double, double> placeOnClock(const std::vector<Anchor>& found, double from, double to)
+{
+    constexpr std::size_t few = 3;
+    double before = -1e300, after = -1e300;
+    std::size_t seenBefore = 0, seenAfter = 0;
+    for (auto a = found.rbegin(); a != found.rend(); ++a)
+        if (a->position <= from && seenBefore++ < few)
+            before = std::max(before, a->start);
+    for (const Anchor& a : found)
+        if (a.position >= to && seenAfter++ < few)
+            after = std::max(after, a.start);
+    if (seenAfter == 0)
+        after = before;
+    return std::pair { from + std::min(before, after), to + std::max(before, after) };
+}
 
-    std::vector<Pause> during;
-    for (const Pause& p : pauses)
-        if (p.to >= times.start && p.from <= times.stop)
-            during.push_back(p);
-    std::vector<double> excuse;
-    for (const Pause& p : during) {
-        const double e
-            = p.seconds() - log.seconds(log.bufferAt(p.from)) + log.seconds(log.cycleAt(p.from));
-        excuse.push_back(std::max(0.0, e));
-    }
-    const auto longest = std::max_element(during.begin(), during.end(),
-        [](const Pause& a, const Pause& b) { return a.seconds() < b.seconds(); });
-    std::printf("%zu pauses while recording%s%s; %s at %.1f kHz, %d frames at first, %zu steps\n",
-        during.size(), longest == during.end() ? "" : ", the longest ",
-        longest == during.end() ? "" : describe(*longest).c_str(), log.server(), log.rate / 1000.0,
-        log.opening, log.steps.size());
-    for (const std::string& line : log.unread)
-        std::printf("a line of the program's not understood here: %s\n", line.c_str());
-
+struct HoleTally {
     int unexcused = 0;
-    double silence = 0, unexcusedSilence = 0;
+    double silence = 0;
+    double unexcusedSilence = 0;
+};
+
+// Each hole against the pauses near it, spending their excuses; tells each one's verdict.
+HoleTally judgeHoles(const std::vector<Hole>& holes, int rate, const std::vector<Anchor>& found,
+    const std::vector<Pause>& during, std::vector<double>& excuse, const ProgramLog& log)
+{
+    HoleTally tally;
     for (const Hole& h : holes) {
         const double length = static_cast<double>(h.to - h.from) / rate;
-        const auto [from, to]
-            = place(static_cast<double>(h.from) / rate, static_cast<double>(h.to) / rate);
-        silence += length;
+        const auto [from, to] = placeOnClock(
+            found, static_cast<double>(h.from) / rate, static_cast<double>(h.to) / rate);
+        tally.silence += length;
         const Window tolerance = recordingTolerance(log, from);
         std::vector<std::size_t> near;
         double available = 0;
@@ -587,8 +551,8 @@ int judge(const char* recording, int rate, double seconds, const char* timesPath
                 owed -= spent;
             }
         } else {
-            ++unexcused;
-            unexcusedSilence += length;
+            ++tally.unexcused;
+            tally.unexcusedSilence += length;
         }
         std::printf("hole at %.3f s to %.3f s (%.3f s into the recording): %.2f ms, %s", from, to,
             static_cast<double>(h.from) / rate, 1000 * length,
@@ -603,18 +567,76 @@ int judge(const char* recording, int rate, double seconds, const char* timesPath
                 "%s%zu shorter pauses excusing nothing", by.empty() ? "; " : "; and ", idle);
         std::printf("\n");
     }
+    return tally;
+}
 
+// A hole is excused only by the pauses it overlaps, and by no more of them than the stream's
+// buffer could not ride out: a pause less the buffer, plus one cycle, since the stream can be
+// a cycle short of full when the pause begins. Each pause's excuse is spent once, by the holes
+// that overlap it.
+int judge(const char* recording, int rate, double seconds, const char* timesPath,
+    const char* pausesPath, const char* logPath)
+{
+    const std::vector<short> s = readRecording(recording);
+    const Times times = readTimes(timesPath);
+    const std::vector<Pause> pauses = readPauses(pausesPath);
+    const ProgramLog log = readLog(logPath);
+    if (log.opening == 0 || log.rate <= 0) {
+        std::printf("fail: the program's log names no stream it opened\n");
+        return 1;
+    }
+    if (times.presses.empty()) {
+        std::printf("fail: no presses noted\n");
+        return 1;
+    }
+    std::size_t first = 0, last = s.size();
+    while (first < last && s[first] == 0)
+        ++first;
+    while (last > first && s[last - 1] == 0)
+        --last;
+    if (first == last) {
+        std::printf("fail: the recording holds no sound\n");
+        return 1;
+    }
+    const std::vector<Hole> holes = findHoles(s, rate, first, last);
+
+    const std::vector<Anchor> found = anchors(s, rate, first, times.presses);
+    const auto [lowest, highest] = std::minmax_element(found.begin(), found.end(),
+        [](const Anchor& a, const Anchor& b) { return a.start < b.start; });
+    std::printf("%zu of %zu presses found in the recording; they put its start between %.3f s "
+                "and %.3f s\n",
+        found.size(), times.presses.size(), lowest->start, highest->start);
+    std::vector<Pause> during;
+    for (const Pause& p : pauses)
+        if (p.to >= times.start && p.from <= times.stop)
+            during.push_back(p);
+    std::vector<double> excuse;
+    for (const Pause& p : during) {
+        const double e
+            = p.seconds() - log.seconds(log.bufferAt(p.from)) + log.seconds(log.cycleAt(p.from));
+        excuse.push_back(std::max(0.0, e));
+    }
+    const auto longest = std::max_element(during.begin(), during.end(),
+        [](const Pause& a, const Pause& b) { return a.seconds() < b.seconds(); });
+    std::printf("%zu pauses while recording%s%s; %s at %.1f kHz, %d frames at first, %zu steps\n",
+        during.size(), longest == during.end() ? "" : ", the longest ",
+        longest == during.end() ? "" : describe(*longest).c_str(), log.server(), log.rate / 1000.0,
+        log.opening, log.steps.size());
+    for (const std::string& line : log.unread)
+        std::printf("a line of the program's not understood here: %s\n", line.c_str());
+
+    const HoleTally tally = judgeHoles(holes, rate, found, during, excuse, log);
     const int unexplained = judgeUnderruns(log, pauses, times.start, times.stop);
     const double sounding = static_cast<double>(last - first) / rate;
     std::printf("sounding %.2f s, %zu holes, %.1f ms of silence, %.1f ms of it not excused\n",
-        sounding, holes.size(), 1000 * silence, 1000 * unexcusedSilence);
+        sounding, holes.size(), 1000 * tally.silence, 1000 * tally.unexcusedSilence);
     bool failed = false;
     if (sounding < seconds) {
         std::printf("fail: too little sound, %.2f s of %.2f s\n", sounding, seconds);
         failed = true;
     }
-    if (unexcused) {
-        std::printf("fail: %d holes no pause excuses\n", unexcused);
+    if (tally.unexcused) {
+        std::printf("fail: %d holes no pause excuses\n", tally.unexcused);
         failed = true;
     }
     if (unexplained) {
