@@ -382,6 +382,12 @@ std::string climbs(const testing_support::LogCapture& log)
     return text;
 }
 
+// Whether the stream climbed for an underrun that was heard.
+bool heardClimb(const testing_support::LogCapture& log)
+{
+    return climbs(log).find("an underrun was heard") != std::string::npos;
+}
+
 } // namespace
 
 TEST_F(ServerBackendT, PipeWireRendersOnTheRealTimeThreadAtTheQuantumItAsksFor)
@@ -428,7 +434,8 @@ TEST_F(ServerBackendT, PipeWireCountsAStalledBlockAndAsksForABiggerQuantum)
         return now.bufferFrames == now.targetLatencyFrames;
     })) << "the graph follows the new quantum: "
         << stream->info().bufferFrames;
-    EXPECT_NE(climbs(log_).find("an underrun was heard"), std::string::npos) << climbs(log_);
+    // The stall may come after a close call of the machine's own: its climb is told a tick later.
+    EXPECT_TRUE(eventually([&] { return heardClimb(log_); })) << climbs(log_);
     EXPECT_FALSE(stream->lost());
 }
 
@@ -467,10 +474,10 @@ TEST_F(ServerBackendT, PulseAudioPlaysAtTheSinksRateAndRaisesItsTargetOnUnderflo
     const int first = config::pulseLatencySteps[config::pulseFirstStep];
     EXPECT_TRUE(eventually([&] { return stream->info().targetLatencyFrames > first; }))
         << climbs(log_);
+    EXPECT_TRUE(eventually([&] { return heardClimb(log_); })) << climbs(log_);
     const std::string said = climbs(log_);
     EXPECT_NE(said.find("PulseAudio output at 48000 Hz"), std::string::npos) << said;
     EXPECT_NE(said.find("(" + std::to_string(first) + " frames)"), std::string::npos) << said;
-    EXPECT_NE(said.find("an underrun was heard"), std::string::npos) << said;
 }
 
 TEST_F(ServerBackendT, PulseAudioNoticesTheServerGoingAway)
