@@ -55,11 +55,10 @@ inline constexpr bool pipeWireStallsPastUnderruns = true;
 // much less was still queued at a request than at the recent requests that came on time, or
 // how long our own writing of a request took. The server keeps about three quarters of
 // the target queued and runs dry when a request is about half the target late: a close call at
-// a third, room under a quarter. 21.3 ms in all held on an idle virtual machine here; 5.3 ms
-// underflowed a few times a second.
-inline constexpr std::array<int, 8> pulseLatencySteps { 256, 384, 512, 768, 1024, 1536, 2048,
-    3072 };
-inline constexpr std::size_t pulseFirstStep = 4;
+// a third, room under a quarter. 21.3 ms in all held on an idle virtual machine here; 5.3 and
+// 8 ms underflowed within a second of being tried, every time, so the first hits met them.
+inline constexpr std::array<int, 6> pulseLatencySteps { 512, 768, 1024, 1536, 2048, 3072 };
+inline constexpr std::size_t pulseFirstStep = 2;
 inline constexpr double pulseCloseCall = 0.35;
 inline constexpr double pulseHolds = 0.25;
 // A request that finds the buffer dry shows how long the buffer was, not how long the stall.
