@@ -18,39 +18,28 @@
 # asking for at most 256 frames (5.3 ms, PipeWire's quantum) or 1024 frames (21.3 ms,
 # PulseAudio's buffer and sink latency together), unless it logged a climb that a pause
 # explains.
-# Arguments: the tamborel binary, the dropcheck tool.
+# Arguments: the tamborel binary.
 source "$(dirname "$0")/session.sh"
-binary=$1 dropcheck=$2
+binary=$1
 presses=25
-# The probes wake every millisecond at the highest priority. On the virtual machines here they
-# woke under 0.2 ms late 99 times in 100 on an idle machine: a wake-up 1 ms late is the
-# processor taken away, not the probe's own timer. And it is under half the smallest buffer the
-# program plays on (128 frames, 2.7 ms), so any stop that could empty one is noted.
-PAUSE_MS=1
-
 mkdir -p "$E2E_DIR/noise/kits/acoustic"
 for s in "${SAMPLES[@]}"; do
-  "$dropcheck" noise "$E2E_DIR/noise/kits/acoustic/$s.wav" 1.2 44100 || fail "cannot write $s.wav"
+  "$DROPCHECK" noise "$E2E_DIR/noise/kits/acoustic/$s.wav" 1.2 44100 || fail "cannot write $s.wav"
 done
 start_display
 start_sound
 
-pauses="$E2E_DIR/pauses"
-"$dropcheck" pauses 3600 "$PAUSE_MS" >"$pauses" &
-E2E_PIDS+=($!)
-wait_for 5 test -s "$pauses" || fail "the pause probes did not start"
-grep -q '^probe real-time' "$pauses" || fail "$(sed -n 1p "$pauses")"
-note "$(sed -n 1p "$pauses")"
+grep -q '^probe real-time' "$PAUSES" || fail "$(sed -n 1p "$PAUSES")"
 
 start_program "$binary" "$E2E_DIR/noise"
 sleep 3
 read_program_buffer || fail "the sound server shows no stream of the program"
-read_at=$("$dropcheck" now)
+read_at=$("$DROPCHECK" now)
 case "${E2E_SERVER:-pulseaudio}" in
   pipewire) limit_usec=$((256 * 1000000 / 48000)) ;;
   *) limit_usec=$((1024 * 1000000 / 48000)) ;;
 esac
-verdict=$("$dropcheck" buffer "$BUFFER_USEC" "$limit_usec" "$read_at" "$pauses" \
+verdict=$("$DROPCHECK" buffer "$BUFFER_USEC" "$limit_usec" "$read_at" "$PAUSES" \
   "$E2E_DIR/program.log") || fail "the program asks for too large a buffer: $BUFFER_SHOWN; $verdict"
 note "3 s after the window appeared, $BUFFER_SHOWN: $verdict"
 
@@ -59,22 +48,22 @@ note "3 s after the window appeared, $BUFFER_SHOWN: $verdict"
 # program.
 play_and_search() {
   local times="$E2E_DIR/$1.times"
-  echo "start $("$dropcheck" now)" >"$times"
+  echo "start $("$DROPCHECK" now)" >"$times"
   record_start "$E2E_DIR/$1.raw" 200
   local i
   for i in $(seq $presses); do
-    echo "press $("$dropcheck" now)" >>"$times"
+    echo "press $("$DROPCHECK" now)" >>"$times"
     xdotool key q e
     sleep 0.8
   done
   # The last hit rings out, then the recording ends in silence.
   sleep 1.6
   record_stop
-  echo "stop $("$dropcheck" now)" >>"$times"
+  echo "stop $("$DROPCHECK" now)" >>"$times"
   local verdict status=0
   # Every press but the first overlaps the one before: the sound lasts as long as the presses.
-  verdict=$("$dropcheck" judge "$E2E_DIR/$1.raw" 48000 "$(awk "BEGIN { print $presses * 0.8 }")" \
-    "$times" "$pauses" "$E2E_DIR/program.log") || status=$?
+  verdict=$("$DROPCHECK" judge "$E2E_DIR/$1.raw" 48000 "$(awk "BEGIN { print $presses * 0.8 }")" \
+    "$times" "$PAUSES" "$E2E_DIR/program.log") || status=$?
   sed "s/^/-- $1: /" <<<"$verdict"
   [ "$status" -eq 0 ] || fail "the sound dropped out ($1): $(sed -n 's/^fail: //p' <<<"$verdict" |
     paste -sd ';' -)"

@@ -84,6 +84,30 @@ start_sound() {
   esac
   E2E_PIDS+=("${SOUND_PIDS[@]}")
   pactl set-default-sink cap
+  start_pause_probes || true
+}
+
+# The probes wake every millisecond at the highest priority. On the virtual machines here they
+# woke under 0.2 ms late 99 times in 100 on an idle machine: a wake-up 1 ms late is the
+# processor taken away, not the probe's own timer. And it is under half the smallest buffer the
+# program plays on (128 frames, 2.7 ms), so any stop that could empty one is noted.
+PAUSE_MS=1
+
+# monotonic_now: the monotonic clock in seconds, as the program's log and the probes tell time.
+monotonic_now() { "${DROPCHECK:-false}" now || true; }
+
+# start_pause_probes: a minimal real-time thread on each processor, from now to the test's end,
+# noting in PAUSES each stretch in which it woke PAUSE_MS or more late: the moments the machine
+# itself stopped, the only excuse a drop-out has. Returns 1 when they may not run real-time.
+start_pause_probes() {
+  [ -z "${PAUSES:-}" ] || return 0
+  [ -n "${DROPCHECK:-}" ] || return 1
+  PAUSES="$E2E_DIR/pauses"
+  "$DROPCHECK" pauses 3600 "$PAUSE_MS" >"$PAUSES" &
+  E2E_PIDS+=($!)
+  wait_for 5 test -s "$PAUSES" || fail "the pause probes did not start"
+  note "$(sed -n 1p "$PAUSES")"
+  grep -q '^probe real-time' "$PAUSES"
 }
 
 start_pulseaudio() {
@@ -177,6 +201,7 @@ record_start() {
 record_stop() {
   kill "$RECORDER_PID" 2>/dev/null || true
   wait "$RECORDER_PID" 2>/dev/null || true
+  RECORDED_UNTIL=$(monotonic_now)
 }
 
 # recorded_seconds: how much the running recording holds.
@@ -186,8 +211,9 @@ recorded_seconds() {
 
 # press KEY: presses the key while a recording runs, and notes where the press falls in it:
 # PRESSED_FROM just before xdotool ran (nothing the key starts can sound earlier) and
-# PRESSED_TO once it has sent the key.
+# PRESSED_TO once it has sent the key; and PRESSED_AT, the monotonic clock just before.
 press() {
+  PRESSED_AT=$(monotonic_now)
   PRESSED_FROM=$(recorded_seconds)
   xdotool key "$1"
   PRESSED_TO=$(recorded_seconds)
@@ -291,8 +317,10 @@ ONSET_LIMIT=0.25
 
 # check_heard RECORDING KITDIR SAMPLE WHAT: the recording of the last press must hold SAMPLE of
 # KITDIR (a name such as Bass): it wins with the score and lead identification asks
-# (tests/support/dsp/Match.h) against every sample of the kit, and it starts after the press and within
-# ONSET_LIMIT of it. Sets HEARD, SCORE and MARGIN; fails with what was heard.
+# (tests/support/dsp/Match.h) against every sample of the kit, it starts after the press and
+# within ONSET_LIMIT of it, and it comes out whole: a drop-out in it passes only where the
+# program logged an underrun that a stop of the machine, seen by the probes, explains. Sets
+# HEARD, SCORE and MARGIN; fails with what was heard.
 check_heard() {
   local out status=0 latest
   latest=$(awk "BEGIN { print $PRESSED_TO + $ONSET_LIMIT }")
@@ -300,7 +328,22 @@ check_heard() {
     $(kit_samples "$2")) || status=$?
   read_best "$out"
   note "$4: $(grep '^expected' <<<"$out")"
-  [ "$status" -eq 0 ] || fail "$4: $(sed -n 's/^fail: //p' <<<"$out" | paste -sd ';' -)"
+  [ "$status" -ne 3 ] || excuse_dropouts "$out" "$4"
+  [ "$status" -eq 0 ] || [ "$status" -eq 3 ] ||
+    fail "$4: $(sed -n 's/^fail: //p' <<<"$out" | paste -sd ';' -)"
+}
+
+# excuse_dropouts OUT WHAT: the sample came out whole around drop-outs, moved by them
+# (audiocheck expect said so in OUT): fails unless what the program logged and the probes saw
+# excuse them.
+excuse_dropouts() {
+  local moved verdict status=0
+  moved=$(awk '$1 == "moved" { print $2 }' <<<"$1")
+  verdict=$("$DROPCHECK" excuse "$moved" "$PRESSED_AT" "$RECORDED_UNTIL" "${PAUSES:-/dev/null}" \
+    "$E2E_DIR/program.log") || status=$?
+  note "$2: $(paste -sd ';' - <<<"$verdict")"
+  [ "$status" -eq 0 ] || fail "$2: $(sed -n 's/^owed to drop-outs: //p' <<<"$1" |
+    paste -sd ';' -); no pause excuses them: $(sed -n 's/^fail: //p' <<<"$verdict")"
 }
 
 # press_and_record KEY SECONDS FILE: records while the key is pressed and SECONDS of the sound
