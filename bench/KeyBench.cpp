@@ -32,9 +32,9 @@ using bench::Clock;
 using bench::nowNs;
 using bench::percentile;
 
-// The real audio service, with every line watched: when a line closes, the time its first
-// frames were written, ready for the mixer, and the time its first frame left the mixer are
-// handed to the benchmark.
+// The real audio service, with every line watched: when a line closes, the time it first held
+// enough for the mixer to start it and the time its first frame left the mixer are handed to
+// the benchmark.
 class WatchedAudio final : public audio::AudioSystem {
 public:
     explicit WatchedAudio(audio::AudioSystem& real)
@@ -53,7 +53,7 @@ public:
     }
 
     struct Times {
-        std::int64_t firstWrite = 0;
+        std::int64_t firstReady = 0;
         std::int64_t firstOutput = 0;
     };
     // Waits for the next closed line's times (0: none came in time).
@@ -87,26 +87,23 @@ private:
         void start() override { real_->start(); }
         std::int32_t write(const std::byte* buffer, std::int32_t off, std::int32_t len) override
         {
-            const std::int32_t written = real_->write(buffer, off, len);
-            if (firstWrite_ == 0 && written > 0)
-                firstWrite_ = nowNs();
-            return written;
+            return real_->write(buffer, off, len);
         }
         void drain() override { real_->drain(); }
         void close() override
         {
             const auto* line = dynamic_cast<const audio::MixerLine*>(real_.get());
+            const std::int64_t firstReady = line ? line->firstReadyNs() : 0;
             const std::int64_t firstOutput = line ? line->firstOutputNs() : 0;
             real_->close();
             std::lock_guard lock(owner_.mutex_);
-            owner_.closedTimes_.push_back({ firstWrite_, firstOutput });
+            owner_.closedTimes_.push_back({ firstReady, firstOutput });
             owner_.closed_.notify_one();
         }
 
     private:
         WatchedAudio& owner_;
         std::unique_ptr<audio::SourceDataLine> real_;
-        std::int64_t firstWrite_ = 0; // the line's player thread's own
     };
 
     audio::AudioSystem& real_;
@@ -149,7 +146,7 @@ void pressAndTime(Main& window, WatchedAudio& audio, int qtKey, Figures& figures
         return;
     }
     figures.keyToSoundMs.push_back(static_cast<double>(times.firstOutput - before) / 1e6);
-    figures.keyToReadyMs.push_back(static_cast<double>(times.firstWrite - before) / 1e6);
+    figures.keyToReadyMs.push_back(static_cast<double>(times.firstReady - before) / 1e6);
 }
 
 void print(const char* what, const std::vector<double>& values, const char* unit)

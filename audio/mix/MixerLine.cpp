@@ -68,6 +68,7 @@ void MixerLine::open(const AudioFormat& format)
     }
     abandoned_ = false;
     firstWriteNs_.store(0, std::memory_order_relaxed);
+    firstReadyNs_.store(0, std::memory_order_relaxed);
     state_ = new LineState(config::ringFrames);
     mixer_.attach(state_);
 }
@@ -132,15 +133,19 @@ std::int32_t MixerLine::write(const std::byte* buffer, std::int32_t off, std::in
         decoder_->decode(in, static_cast<int>(piece), decoded_.data());
         convertAndPush(decoded_.data(), piece);
         if (state_->ring.written() >= config::startFrames)
-            leaveSpareOnce();
+            becameReady();
         in += piece * static_cast<std::size_t>(format_.frameSize);
         frames -= piece;
     }
     return abandoned_ ? static_cast<std::int32_t>(in - (buffer + off)) : len;
 }
 
-void MixerLine::leaveSpareOnce()
+// The mixer can start the line from here on: time it, and let the converter make a spare for
+// the next line now that ours can sound.
+void MixerLine::becameReady()
 {
+    if (firstReadyNs_.load(std::memory_order_relaxed) == 0)
+        firstReadyNs_.store(nowNs(), std::memory_order_relaxed);
     if (!converter_ || spareLeft_)
         return;
     spareLeft_ = true;
@@ -240,7 +245,7 @@ void MixerLine::drain()
         convertAndPush(nullptr, 0);
     }
     state_->ended.store(true, std::memory_order_release);
-    leaveSpareOnce();
+    becameReady();
     // A line never started would wait for ever: nothing will play it.
     if (!state_->started.load(std::memory_order_relaxed) || abandoned_)
         return;

@@ -50,6 +50,12 @@ public:
     {
         return firstWriteNs_.load(std::memory_order_relaxed);
     }
+    // [any] steady_clock nanoseconds of the moment the line first held enough for the mixer to
+    // start it (0 until then).
+    std::int64_t firstReadyNs() const noexcept
+    {
+        return firstReadyNs_.load(std::memory_order_relaxed);
+    }
     // [any] steady_clock nanoseconds of the moment the mixer first mixed a frame of this line
     // (0 until then): less firstWriteNs, the line's start-up latency.
     std::int64_t firstOutputNs() const noexcept;
@@ -79,7 +85,7 @@ private:
     // Makes the next line's converter, once: called when ours has frames enough for the mixer
     // to start it (or all it will get), so that making it neither holds up our start nor
     // falls to the next hit.
-    void leaveSpareOnce();
+    void becameReady();
     bool waitForRoom(std::size_t frames);
     bool mixerStalled(
         std::uint64_t& lastBlocks, std::chrono::steady_clock::time_point& since) const;
@@ -96,6 +102,7 @@ private:
     Pan pan_ { *this };
     // Atomic: another thread may time the line while it is written.
     std::atomic<std::int64_t> firstWriteNs_ { 0 };
+    std::atomic<std::int64_t> firstReadyNs_ { 0 };
     // The mixer stopped taking frames (no device any more): further frames are dropped.
     bool abandoned_ = false;
 };
