@@ -24,6 +24,11 @@ inline constexpr auto playerThreadRetry = std::chrono::milliseconds(100);
 inline constexpr auto deviceSettleTime = std::chrono::milliseconds(80);
 inline constexpr auto deviceSettlePoll = std::chrono::milliseconds(5);
 inline constexpr auto deviceSettlePatience = std::chrono::seconds(1);
+// How long a hit may wait for the output to open before it is reported instead of played late:
+// longer than any opening that succeeded here (0.1 to 0.2 s on PipeWire, 1.0 s on a PulseAudio
+// null sink, which waits out deviceSettlePatience), no longer than one that first waits for a
+// server that does not answer (2 s for each).
+inline constexpr auto outputWaitLimit = std::chrono::seconds(2);
 
 // Frames of a stack trace printed with a line-unavailable report: deep enough to reach the
 // player's run from any of the service's throws.

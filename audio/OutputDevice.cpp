@@ -152,6 +152,18 @@ void closeOpenDevice(Device& d)
     d.status = Status::Closed;
 }
 
+// A hit that waited this long for the output is out of time with the player: it is reported,
+// not played late.
+void refuseIfLate(std::chrono::steady_clock::time_point asked)
+{
+    const auto waited = std::chrono::steady_clock::now() - asked;
+    if (waited <= config::outputWaitLimit)
+        return;
+    throw LineUnavailableException("the audio output took "
+        + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count())
+        + " ms to open: the hit would have sounded that late");
+}
+
 } // namespace
 
 void openOutputEarly()
@@ -175,9 +187,16 @@ void openOutputEarly()
 
 Mixer& outputMixer()
 {
+    const auto asked = std::chrono::steady_clock::now();
     Device& d = device();
     std::unique_lock lock(d.mutex);
-    d.changed.wait(lock, [&] { return d.status != Status::Opening; });
+    if (d.status == Status::Opening) {
+        // One opening at a time: every hit that waited for it takes its outcome, rather than
+        // trying every back-end again in its turn.
+        d.changed.wait(lock, [&] { return d.status != Status::Opening; });
+        if (d.status != Status::Open)
+            throw LineUnavailableException("no audio output device: " + d.failure);
+    }
     if (d.status == Status::Open && d.stream->lost()) {
         std::cerr << "audio: the output device went away (" << d.stream->info().driver
                   << "); opening it again" << std::endl;
@@ -191,6 +210,7 @@ Mixer& outputMixer()
     }
     if (d.status != Status::Open)
         throw LineUnavailableException("no audio output device: " + d.failure);
+    refuseIfLate(asked);
     return *d.mixer;
 }
 

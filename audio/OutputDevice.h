@@ -13,10 +13,11 @@ class Mixer;
 // does nothing while the device is open or opening.
 void openOutputEarly();
 
-// [player] The mixer that plays on the output device, opening the device first if needed (waiting
-// for an opening already under way). A device lost since it opened is closed and opened anew. When
-// no device can be opened, throws LineUnavailableException with each back-end's reason; the next
-// call tries again.
+// [player] The mixer that plays on the output device, opening the device first if needed. A
+// call that finds an opening under way waits for it and takes its outcome. A device lost since
+// it opened is closed and opened anew. When no device can be opened, throws
+// LineUnavailableException with each back-end's reason, and the next call tries again; so it
+// does when the device took longer than config::outputWaitLimit to come, since the call began.
 Mixer& outputMixer();
 
 // [player] Closes the device, so the next outputMixer opens it anew (tests). Every line on it

@@ -10,11 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -35,6 +38,7 @@ protected:
         closeOutput();
         ::unsetenv("SDL_AUDIODRIVER");
         ::unsetenv("SDL_DISKAUDIOFILE");
+        ::unsetenv("PULSE_SERVER");
         fs::remove_all(dir_);
     }
     fs::path dir_;
@@ -108,6 +112,46 @@ TEST_F(OutputDeviceT, NoDeviceFailsTheLineAndALaterDeviceIsUsed)
     line->open(info.format);
     EXPECT_EQ(outputInfo().driver, "dummy");
     line->close();
+}
+
+// A sound server that takes connections and never answers, as a hung one does: each opening
+// waits for it until it gives up. Hits that wait meanwhile take that opening's outcome: the
+// server sees one connection, not one for each hit in its turn.
+TEST_F(OutputDeviceT, HitsWaitingForAnOpeningTakeItsOutcome)
+{
+    const fs::path socketPath = dir_ / "silent-server";
+    const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server, 16), 0);
+    ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    ::setenv("PULSE_SERVER", ("unix:" + socketPath.string()).c_str(), 1);
+
+    openOutputEarly();
+    std::atomic<int> refused { 0 };
+    std::vector<std::thread> hits;
+    for (int i = 0; i < 4; ++i)
+        hits.emplace_back([&refused] {
+            try {
+                outputMixer();
+            } catch (const LineUnavailableException&) {
+                ++refused;
+            }
+        });
+    for (std::thread& hit : hits)
+        hit.join();
+    EXPECT_EQ(refused, 4) << "every waiting hit took the failed opening's outcome";
+
+    int connections = 0;
+    for (int client; (client = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+        ++connections;
+        ::close(client);
+    }
+    EXPECT_EQ(connections, 1) << "one opening, not one for each hit";
+    ::close(server);
 }
 
 TEST_F(OutputDeviceT, EarlyOpeningIsWaitedForAndKeepsA256FramePeriod)
