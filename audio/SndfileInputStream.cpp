@@ -131,6 +131,36 @@ Speaker speakerOf(int channel)
     }
 }
 
+// Opens path for reading, and throws IOException unless it is a regular file. Nothing waits:
+// a named pipe would hold the player in open until a writer came, so the file is opened
+// without waiting and looked at before anything is read. The descriptor is ours alone, so
+// system errors are told apart from content errors and the file is closed exactly once.
+int openRegularFile(const std::string& path)
+{
+    // No controlling terminal either, should the path lead to one.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        throw IOException(systemError(path, errno));
+    struct stat status { };
+    int error = 0;
+    if (::fstat(fd, &status) != 0)
+        error = errno;
+    else if (S_ISDIR(status.st_mode))
+        error = EISDIR;
+    else if (!S_ISREG(status.st_mode))
+        error = ENOTSUP; // a pipe, a device or a socket: no sample to play
+    // Reads of the sample itself wait for the disk as usual, rather than fail with EAGAIN on
+    // a file system that minds the flag.
+    else if (const int flags = ::fcntl(fd, F_GETFL);
+             flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        error = errno;
+    if (error != 0) {
+        ::close(fd);
+        throw IOException(systemError(path, error));
+    }
+    return fd;
+}
+
 } // namespace
 
 // libsndfile reads the file through these, at a position of ours, so it never holds the
@@ -182,17 +212,7 @@ sf_count_t SndfileInputStream::Reader::tell(void* user)
 SndfileInputStream::SndfileInputStream(const std::string& path)
     : path_(path)
 {
-    // The descriptor is ours alone, so system errors are told apart from content errors and
-    // the file is closed exactly once.
-    reader_.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (reader_.fd < 0)
-        throw IOException(systemError(path, errno));
-    struct stat status { };
-    if (::fstat(reader_.fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
-        ::close(reader_.fd);
-        throw IOException(systemError(path, error));
-    }
+    reader_.fd = openRegularFile(path);
 
     SF_VIRTUAL_IO io {};
     io.get_filelen = Reader::length;

@@ -15,8 +15,9 @@ namespace audio {
 // 32-bit float when the coding holds more than 16 bits. The file is closed with the object.
 class SndfileInputStream final : public AudioInputStream {
 public:
-    // [player] Throws IOException when the path cannot be read (missing, a folder, no permission)
-    // and UnsupportedAudioFileException when the content is not audio libsndfile reads.
+    // [player] Throws IOException when the path cannot be read (missing, a folder, a pipe or a
+    // device, no permission) and UnsupportedAudioFileException when the content is not audio
+    // libsndfile reads.
     explicit SndfileInputStream(const std::string& path);
     ~SndfileInputStream() override;
     SndfileInputStream(const SndfileInputStream&) = delete;

@@ -8,9 +8,14 @@
 
 #include <atomic>
 #include <bit>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -82,6 +87,36 @@ std::size_t openDescriptors()
     for ([[maybe_unused]] auto& entry : fs::directory_iterator("/proc/self/fd"))
         ++n;
     return n;
+}
+
+// How an open of path ended: "opened", or the failure's kind and message. The open runs on a
+// thread of its own; should it sit waiting for a writer, as opening a named pipe for reading
+// does, a writer lets it go, so the test ends and tells what the stream made of it.
+std::string openOutcome(const std::string& path)
+{
+    auto outcome = std::async(std::launch::async, [&path]() -> std::string {
+        try {
+            SndfileInputStream stream(path);
+            return "opened";
+        } catch (const IOException& failure) {
+            return std::string("IOException: ") + failure.what();
+        } catch (const UnsupportedAudioFileException& failure) {
+            return std::string("UnsupportedAudioFileException: ") + failure.what();
+        }
+    });
+    bool waited = false;
+    if (outcome.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        while (outcome.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+            // A writer gets in only while a reader holds the pipe open.
+            const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) {
+                waited = true;
+                ::close(writer);
+            }
+        }
+    }
+    EXPECT_FALSE(waited) << path << ": the open waited for a writer";
+    return outcome.get();
 }
 
 class SndfileInputStreamT : public ::testing::Test {
@@ -300,6 +335,24 @@ TEST_F(SndfileInputStreamT, PathsThatAreNoSoundFailClearly)
     expectFailure("header-cut.wav", false);
     expectFailure("header-corrupt.wav", false);
     EXPECT_EQ(openDescriptors(), descriptors) << "a failed open leaves no file open";
+}
+
+// A named pipe or a device in a kit folder is no sample: refused at once, as a folder is, and
+// never waited on. Opening a pipe for reading used to wait for a writer that never comes,
+// holding a player thread for ever, one more at each press.
+TEST_F(SndfileInputStreamT, PipesAndDevicesAreRefusedAtOnce)
+{
+    ASSERT_EQ(::mkfifo(file("pipe.wav").c_str(), 0600), 0) << std::strerror(errno);
+    fs::create_symlink("/dev/null", dir_ / "device.wav");
+    fs::create_directory(dir_ / "folder.wav");
+    const std::size_t descriptors = openDescriptors();
+    for (const char* name : { "pipe.wav", "device.wav" }) {
+        const std::string path = file(name);
+        EXPECT_EQ(openOutcome(path), "IOException: " + path + " (" + std::strerror(ENOTSUP) + ")");
+    }
+    EXPECT_EQ(openOutcome(file("folder.wav")),
+        "IOException: " + file("folder.wav") + " (Is a directory)");
+    EXPECT_EQ(openDescriptors(), descriptors) << "a refused file is left closed";
 }
 
 TEST_F(SndfileInputStreamT, UnreadableFileIsAnIoFailure)
