@@ -7,6 +7,7 @@
 #include "config/Keys.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/EventThread.h"
+#include "toolkit/ProcessExit.h"
 
 #include <QApplication>
 #include <iostream>
@@ -48,7 +49,11 @@ int runProgram(int argc, char** argv, void (*start)(const QStringList& args))
     QApplication application(qtArgc, qtArgv);
     wireProgram();
     start(args);
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Ended here as the program's exits end it: the static destructors a return would run
+    // must not run under players that still sound. Goes on only under a test's exit handler.
+    toolkit::exitProcess(status);
+    return status;
 }
 
 } // namespace app

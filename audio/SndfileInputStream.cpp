@@ -3,6 +3,7 @@
 #include "audio/AudioException.h"
 #include "audio/mix/MixConfig.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -131,6 +132,36 @@ Speaker speakerOf(int channel)
     }
 }
 
+// Opens path for reading, and throws IOException unless it is a regular file. Nothing waits:
+// a named pipe would hold the player in open until a writer came, so the file is opened
+// without waiting and looked at before anything is read. The descriptor is ours alone, so
+// system errors are told apart from content errors and the file is closed exactly once.
+int openRegularFile(const std::string& path)
+{
+    // No controlling terminal either, should the path lead to one.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        throw IOException(systemError(path, errno));
+    struct stat status { };
+    int error = 0;
+    if (::fstat(fd, &status) != 0)
+        error = errno;
+    else if (S_ISDIR(status.st_mode))
+        error = EISDIR;
+    else if (!S_ISREG(status.st_mode))
+        error = ENOTSUP; // a pipe, a device or a socket: no sample to play
+    // Reads of the sample itself wait for the disk as usual, rather than fail with EAGAIN on
+    // a file system that minds the flag.
+    else if (const int flags = ::fcntl(fd, F_GETFL);
+             flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        error = errno;
+    if (error != 0) {
+        ::close(fd);
+        throw IOException(systemError(path, error));
+    }
+    return fd;
+}
+
 } // namespace
 
 // libsndfile reads the file through these, at a position of ours, so it never holds the
@@ -138,8 +169,11 @@ Speaker speakerOf(int channel)
 // fails, and by the time we close it too the number may be another player's file.
 sf_count_t SndfileInputStream::Reader::length(void* user)
 {
+    auto* self = static_cast<Reader*>(user);
+    if (self->fromMemory)
+        return self->size;
     struct stat status { };
-    return ::fstat(static_cast<Reader*>(user)->fd, &status) == 0 ? status.st_size : 0;
+    return ::fstat(self->fd, &status) == 0 ? status.st_size : 0;
 }
 
 sf_count_t SndfileInputStream::Reader::seek(sf_count_t offset, int whence, void* user)
@@ -158,6 +192,8 @@ sf_count_t SndfileInputStream::Reader::read(void* into, sf_count_t count, void* 
 {
     auto* self = static_cast<Reader*>(user);
     auto* bytes = static_cast<std::byte*>(into);
+    if (self->fromMemory)
+        return self->readMemory(bytes, count);
     sf_count_t done = 0;
     while (done < count) {
         const ssize_t got = ::pread(self->fd, bytes + done, static_cast<std::size_t>(count - done),
@@ -179,54 +215,138 @@ sf_count_t SndfileInputStream::Reader::tell(void* user)
     return static_cast<Reader*>(user)->position;
 }
 
+// Answers from the pieces fetched so far. A byte not among them stops the read short, and
+// the first such byte is noted: the open that asked for it is tried again once it is there.
+std::int64_t SndfileInputStream::Reader::readMemory(std::byte* into, std::int64_t count)
+{
+    std::int64_t done = 0;
+    while (done < count && position + done < size) {
+        const std::int64_t at = position + done;
+        const auto piece = std::find_if(pieces.begin(), pieces.end(), [at](const Piece& p) {
+            return p.at <= at && at < p.at + static_cast<std::int64_t>(p.bytes.size());
+        });
+        if (piece == pieces.end()) {
+            if (missedAt < 0) {
+                missedAt = at;
+                missedCount = std::min(count - done, size - at);
+            }
+            break;
+        }
+        const std::int64_t n = std::min(
+            count - done, piece->at + static_cast<std::int64_t>(piece->bytes.size()) - at);
+        std::memcpy(
+            into + done, piece->bytes.data() + (at - piece->at), static_cast<std::size_t>(n));
+        done += n;
+    }
+    position += done;
+    return done;
+}
+
+bool SndfileInputStream::Reader::fetch(std::int64_t at, std::int64_t count)
+{
+    Piece piece { at, std::vector<std::byte>(static_cast<std::size_t>(count)) };
+    std::int64_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(fd, piece.bytes.data() + done,
+            static_cast<std::size_t>(count - done), static_cast<off_t>(at + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            error = errno;
+            return false;
+        }
+        if (got == 0) {
+            size = at + done; // the file is shorter than it was
+            break;
+        }
+        done += got;
+    }
+    piece.bytes.resize(static_cast<std::size_t>(done));
+    if (done > 0)
+        pieces.push_back(std::move(piece));
+    return true;
+}
+
 SndfileInputStream::SndfileInputStream(const std::string& path)
     : path_(path)
 {
-    // The descriptor is ours alone, so system errors are told apart from content errors and
-    // the file is closed exactly once.
-    reader_.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (reader_.fd < 0)
-        throw IOException(systemError(path, errno));
-    struct stat status { };
-    if (::fstat(reader_.fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+    reader_.fd = openRegularFile(path);
+    // The descriptor is closed here on every failure, and by the destructor otherwise.
+    try {
+        SF_INFO info {};
+        file_ = openSound(info);
+        describe(info);
+    } catch (...) {
+        // Never sf_close(nullptr): that notes an error where another open's reason is kept.
+        if (file_)
+            sf_close(file_);
         ::close(reader_.fd);
-        throw IOException(systemError(path, error));
+        throw;
     }
+}
+
+// libsndfile notes the reason a failed open gives in one place for the whole process, and
+// every open, failed or not, writes it: so opens take turns under one lock, and a failed one
+// reads its reason before letting go. Under the lock libsndfile reads only what is already in
+// memory, so a disk that stops answering holds up its own player alone, not every hit of every
+// drum. What an open asks for that is not there yet is read from the disk after the lock is
+// let go, and the open is tried again: a try that missed nothing is the one that counts, and
+// for most files that is the first.
+SNDFILE* SndfileInputStream::openSound(SF_INFO& info)
+{
+    static std::mutex openMutex;
+    // Enough for the header of most files at the first try; a later fetch takes at least as
+    // much as is already there, so files whose header is long need few tries all the same.
+    constexpr std::int64_t firstFetch = 16384;
 
     SF_VIRTUAL_IO io {};
     io.get_filelen = Reader::length;
     io.seek = Reader::seek;
     io.read = Reader::read;
     io.tell = Reader::tell;
-    SF_INFO info {};
-    int code = SF_ERR_NO_ERROR;
-    {
-        // libsndfile keeps the reason an open failed in one variable for the whole process:
-        // without the lock, two players failing at once could swap their reasons.
-        static std::mutex openMutex;
-        std::lock_guard lock(openMutex);
-        file_ = sf_open_virtual(&io, SFM_READ, &info, &reader_);
-        if (!file_)
-            code = sf_error(nullptr);
+    reader_.size = Reader::length(&reader_);
+    reader_.fromMemory = true;
+    std::int64_t at = 0;
+    std::int64_t wanted = firstFetch;
+    for (;;) {
+        std::int64_t held = 0;
+        for (const Reader::Piece& piece : reader_.pieces)
+            held += static_cast<std::int64_t>(piece.bytes.size());
+        if (!reader_.fetch(at, std::min(std::max({ wanted, firstFetch, held }), reader_.size - at)))
+            throw IOException(systemError(path_, reader_.error));
+        reader_.position = 0;
+        reader_.missedAt = -1;
+        info = {};
+        SNDFILE* file = nullptr;
+        int code = SF_ERR_NO_ERROR;
+        {
+            std::lock_guard lock(openMutex);
+            file = sf_open_virtual(&io, SFM_READ, &info, &reader_);
+            if (!file)
+                code = sf_error(nullptr);
+            else if (reader_.missedAt >= 0)
+                sf_close(file);
+        }
+        if (reader_.missedAt < 0) {
+            reader_.fromMemory = false;
+            std::vector<Reader::Piece>().swap(reader_.pieces);
+            if (file)
+                return file;
+            const std::string reason = path_ + ": " + sf_error_number(code);
+            if (code == SF_ERR_SYSTEM)
+                throw IOException(reason);
+            throw UnsupportedAudioFileException(reason);
+        }
+        at = reader_.missedAt;
+        wanted = reader_.missedCount;
     }
-    if (!file_) {
-        const std::string reason = sf_error_number(code);
-        ::close(reader_.fd);
-        if (reader_.error != 0)
-            throw IOException(systemError(path, reader_.error));
-        if (code == SF_ERR_SYSTEM)
-            throw IOException(path + ": " + reason);
-        throw UnsupportedAudioFileException(path + ": " + reason);
-    }
+}
 
-    auto fail = [&](const std::string& reason) {
-        sf_close(file_);
-        ::close(reader_.fd);
-        throw UnsupportedAudioFileException(path + ": " + reason);
-    };
+void SndfileInputStream::describe(const SF_INFO& info)
+{
     if (info.channels < 1 || info.samplerate < 1)
-        fail("no channels or no sample rate in the header");
+        throw UnsupportedAudioFileException(
+            path_ + ": no channels or no sample rate in the header");
 
     const int major = info.format & SF_FORMAT_TYPEMASK;
     const int subtype = info.format & SF_FORMAT_SUBMASK;

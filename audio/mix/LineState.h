@@ -31,6 +31,7 @@ struct LineState {
     // Render's own state.
     bool playing = false; // has begun to sound
     bool starved = false; // ran dry before its end and faded out; fades in when frames come
+    std::size_t leftAfterBlock = 0; // frames the ring still held after the last block
     float gainLeft = 1.0f;
     float gainRight = 1.0f;
 };

@@ -299,11 +299,14 @@ void Mixer::render(float* out, int frames) noexcept
         }
 
         const std::size_t count = std::min(ready, n);
-        const bool runsDry = count < n && !ended;
+        // Running out at the block's edge is running dry too, when nothing was written since
+        // the block before: the next block would stop it at full level, too late to fade.
+        const bool runsDry = !ended && (count < n || (ready == n && ready == line->leftAfterBlock));
         if (runsDry) {
             ++shortLines;
             line->starved = true;
         }
+        line->leftAfterBlock = ready - count;
         if (count == 0)
             continue;
         const SpscRing::Spans spans = line->ring.peek(count);

@@ -49,9 +49,9 @@ public:
     std::unique_ptr<SourceDataLine> createLine();
 
     // [any] Running totals for tests and benchmarks. An underrun is a block in which a playing line
-    // had fewer frames ready than asked and had not been drained (it fades out then); a late
-    // block is one whose render took longer than the block lasts; a limited block is one the
-    // limiter had to turn down.
+    // had fewer frames ready than asked, or just as many and none written since the block
+    // before, and had not been drained (it fades out then); a late block is one whose render
+    // took longer than the block lasts; a limited block is one the limiter had to turn down.
     std::uint64_t blocks() const noexcept
     {
         return counters_.blocks.load(std::memory_order_relaxed);

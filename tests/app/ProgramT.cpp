@@ -8,6 +8,7 @@
 #include "audio/AePlayWave.h"
 #include "config/Keys.h"
 #include "toolkit/EventThread.h"
+#include "toolkit/ProcessExit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -109,6 +110,8 @@ TEST(CommandLine, QtsOwnOptionsChangeNothing)
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    // The loop's return ends the process: kept from it here, or the test would end unheard.
+    const auto exitBefore = toolkit::setExitHandler([](int) {});
     const int status
         = app::runProgram(static_cast<int>(words.size()), argv.data(), [](const QStringList& args) {
               Main::main(args);
@@ -123,7 +126,23 @@ TEST(CommandLine, QtsOwnOptionsChangeNothing)
                   QCoreApplication::exit(0);
               });
           });
+    toolkit::setExitHandler(exitBefore);
     EXPECT_EQ(status, 0);
+}
+
+// Should the event loop ever return, the process ends there with the loop's status, as the
+// program's exits end it: static destructors must not run under players that still sound.
+TEST(EventLoop, ItsReturnEndsTheProcessWithItsStatus)
+{
+    std::vector<int> exits;
+    const auto exitBefore = toolkit::setExitHandler([&](int status) { exits.push_back(status); });
+    char name[] = "tamborel";
+    char* argv[] = { name, nullptr };
+    const int status = app::runProgram(1, argv,
+        [](const QStringList&) { toolkit::postToEventThread([] { QCoreApplication::exit(3); }); });
+    toolkit::setExitHandler(exitBefore);
+    EXPECT_EQ(exits, std::vector<int> { 3 });
+    EXPECT_EQ(status, 3);
 }
 
 TEST(NoApplication, AMissingFileReportStillReachesStderr)

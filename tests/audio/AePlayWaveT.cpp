@@ -6,14 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <mutex>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -497,5 +500,34 @@ TEST_F(AePlayWaveRealT, FolderOrTextNamedWavGoesToStderrWithoutDialog)
     EXPECT_NE(report.find("audio.UnsupportedAudioFileException: " + text), std::string::npos)
         << report;
     EXPECT_NE(report.find("audio::SndfileInputStream::SndfileInputStream"), std::string::npos)
+        << report;
+}
+
+// A press on a named pipe in the kit is reported like any file that is no sound, and the player
+// thread is free again: its open does not wait for a writer to come.
+TEST_F(AePlayWaveRealT, APressOnANamedPipeIsReportedAndHoldsNoThread)
+{
+    const std::string pipe = (dir_ / "Pipe.wav").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    StderrFile err;
+    AePlayWave(pipe).start();
+    bool waited = false;
+    if (!err.waitFor("audio.")) {
+        // Let the player go, so that it tells what it made of the pipe. A writer gets in only
+        // while a reader holds the pipe open.
+        while (err.text().find("audio.") == std::string::npos) {
+            const int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) {
+                waited = true;
+                ::close(writer);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    EXPECT_FALSE(waited) << "the player's open waited for a writer";
+    EXPECT_TRUE(prompts_.empty());
+    const std::string report = err.text();
+    EXPECT_NE(report.find("audio.IOException: " + pipe + " (" + std::strerror(ENOTSUP) + ")"),
+        std::string::npos)
         << report;
 }

@@ -279,9 +279,10 @@ TEST(LimiterT, ALoneHitAndAnyMixUnderFullScaleComeOutBitExact)
                 continue;
             lines.push_back(mixer.createLine());
             lines.back()->open(floatFormat(2, rate));
-            lines.back()->start();
             lines.back()->write(reinterpret_cast<const std::byte*>(samples->data()), 0,
                 static_cast<std::int32_t>(samples->size() * sizeof(float)));
+            lines.back()->drain(); // the whole sound, so its last block is played as it is
+            lines.back()->start();
         }
         std::vector<float> out(hit.size());
         for (std::size_t b = 0; b < out.size() / (2 * block); ++b)

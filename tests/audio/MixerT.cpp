@@ -229,14 +229,17 @@ TEST(MixerLineT, TwoLinesSum)
     auto b = mixer.createLine();
     a->open(floatStereo());
     b->open(pcm16(1));
-    a->start();
-    b->start();
     const auto left = randomSamples(2 * 1024, 2, 0.4f);
     std::vector<std::int16_t> mono(1024);
     for (std::size_t i = 0; i < mono.size(); ++i)
         mono[i] = static_cast<std::int16_t>((static_cast<int>(i) * 97) % 20000 - 10000);
     writeAll(*a, bytesOf(left));
     writeAll(*b, bytesOf(mono));
+    // Whole sounds: drained before they start, so nothing waits and their ends are ends.
+    for (auto* line : { a.get(), b.get() }) {
+        line->drain();
+        line->start();
+    }
     const auto out = renderBlocks(mixer, 4);
     for (std::size_t i = 0; i < 1024; ++i) {
         const float m = static_cast<float>(mono[i]) / 32768.0f;
@@ -466,6 +469,55 @@ TEST(MixerLineT, ALateWorkerFadesOutAndBackInAndCountsOneUnderrun)
     EXPECT_EQ(mixer.underruns(), 1u) << "after the end the line is silent, not short";
 }
 
+// A ring that runs out exactly at a block's edge is running dry as much as one that runs out
+// inside a block: its last frames fade too, or the sound stops at full level with a click.
+// Frames written since the block before mean the line is being fed, and then one block in
+// hand is left to play as it is.
+TEST(MixerLineT, ALateWorkerWhoseRingEndsAtABlocksEdgeFadesOutToo)
+{
+    Mixer mixer(rate);
+    auto line = mixer.createLine();
+    line->open(floatStereo());
+    line->start();
+    writeAll(*line, bytesOf(std::vector<float>(2 * config::startFrames, 0.1f)));
+    auto out = renderBlocks(mixer, static_cast<int>(config::startFrames / block) - 1);
+    EXPECT_EQ(out.back(), 0.1f);
+    // The last block it has, and nothing written since the block before.
+    out = renderBlocks(mixer, 1);
+    EXPECT_EQ(out[0], 0.1f);
+    for (std::size_t i = 2 * (block - 100) + 2; i < 2 * block; i += 2)
+        ASSERT_LT(out[i], out[i - 2]) << i / 2;
+    EXPECT_GT(out[2 * block - 2], 0.0f);
+    EXPECT_LT(out[2 * block - 2], 0.1f / 50);
+    EXPECT_EQ(mixer.underruns(), 1u);
+    out = renderBlocks(mixer, 2);
+    EXPECT_EQ(*std::max_element(out.begin(), out.end()), 0.0f);
+    EXPECT_EQ(mixer.underruns(), 1u) << "one wait, one underrun";
+    // Its frames come: it fades back in from near silence.
+    writeAll(*line, bytesOf(std::vector<float>(2 * config::startFrames, 0.1f)));
+    out = renderBlocks(mixer, 1);
+    EXPECT_GT(out[0], 0.0f);
+    EXPECT_LT(out[0], 0.1f / 50);
+
+    // Fed a block at a time just in time, exactly one block in hand at every block: never
+    // turned down. Half a block is left after the line's own cushion has played...
+    Mixer fed(rate);
+    auto steady = fed.createLine();
+    steady->open(floatStereo());
+    steady->start();
+    writeAll(*steady, bytesOf(std::vector<float>(2 * (config::startFrames + block / 2), 0.1f)));
+    renderBlocks(fed, static_cast<int>(config::startFrames / block));
+    // ...then the other half comes, then a block before each block.
+    writeAll(*steady, bytesOf(std::vector<float>(2 * (block / 2), 0.1f)));
+    for (int b = 0; b < 8; ++b) {
+        out = renderBlocks(fed, 1);
+        for (std::size_t i = 0; i < out.size(); ++i)
+            ASSERT_EQ(out[i], 0.1f) << "block " << b << ", sample " << i;
+        writeAll(*steady, bytesOf(std::vector<float>(2 * block, 0.1f)));
+    }
+    EXPECT_EQ(fed.underruns(), 0u);
+}
+
 TEST(MixerT, ManyLinesAtOnce)
 {
     Mixer mixer(rate);
@@ -475,10 +527,11 @@ TEST(MixerT, ManyLinesAtOnce)
     for (int i = 0; i < lines; ++i) {
         open.push_back(mixer.createLine());
         open.back()->open(pcm16(1));
-        open.back()->start();
         const auto level = static_cast<std::int16_t>(i % 9 + 1);
         expected += level / 32768.0;
         writeAll(*open.back(), bytesOf(std::vector<std::int16_t>(4 * block, level)));
+        open.back()->drain(); // the whole sound, so its last block is played as it is
+        open.back()->start();
     }
     EXPECT_EQ(mixer.lineCount(), static_cast<std::size_t>(lines));
     EXPECT_GE(mixer.tableCapacity(), static_cast<std::size_t>(lines));

@@ -8,9 +8,18 @@
 
 #include <atomic>
 #include <bit>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
+#include <mutex>
+#include <set>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,6 +28,50 @@ using namespace audio;
 using audio_test::sine;
 using audio_test::writeSound;
 namespace fs = std::filesystem;
+
+// A disk that stops answering, or fails, for one file: the stream reads its files with pread,
+// and in this test program every pread comes through here first.
+namespace disk {
+std::atomic<ino_t> stuckFile { 0 }; // reads of it wait until let go
+std::atomic<ino_t> failingFile { 0 }; // reads of it fail
+std::mutex mutex;
+std::condition_variable changed;
+int waiting = 0; // reads now stuck
+bool letGo = false;
+
+ino_t fileOf(int fd)
+{
+    struct stat status { };
+    return ::fstat(fd, &status) == 0 ? status.st_ino : 0;
+}
+
+ino_t fileAt(const std::string& path)
+{
+    struct stat status { };
+    return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+} // namespace disk
+
+extern "C" ssize_t pread(int fd, void* into, std::size_t count, off_t offset)
+{
+    using Pread = ssize_t (*)(int, void*, std::size_t, off_t);
+    static const auto next = reinterpret_cast<Pread>(::dlsym(RTLD_NEXT, "pread"));
+    if (disk::stuckFile.load() != 0 || disk::failingFile.load() != 0) {
+        const ino_t file = disk::fileOf(fd);
+        if (file != 0 && file == disk::failingFile.load()) {
+            errno = EIO;
+            return -1;
+        }
+        if (file == disk::stuckFile.load()) {
+            std::unique_lock lock(disk::mutex);
+            ++disk::waiting;
+            disk::changed.notify_all();
+            disk::changed.wait(lock, [] { return disk::letGo; });
+            --disk::waiting;
+        }
+    }
+    return next(fd, into, count, offset);
+}
 
 namespace {
 
@@ -82,6 +135,36 @@ std::size_t openDescriptors()
     for ([[maybe_unused]] auto& entry : fs::directory_iterator("/proc/self/fd"))
         ++n;
     return n;
+}
+
+// How an open of path ended: "opened", or the failure's kind and message. The open runs on a
+// thread of its own; should it sit waiting for a writer, as opening a named pipe for reading
+// does, a writer lets it go, so the test ends and tells what the stream made of it.
+std::string openOutcome(const std::string& path)
+{
+    auto outcome = std::async(std::launch::async, [&path]() -> std::string {
+        try {
+            SndfileInputStream stream(path);
+            return "opened";
+        } catch (const IOException& failure) {
+            return std::string("IOException: ") + failure.what();
+        } catch (const UnsupportedAudioFileException& failure) {
+            return std::string("UnsupportedAudioFileException: ") + failure.what();
+        }
+    });
+    bool waited = false;
+    if (outcome.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        while (outcome.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+            // A writer gets in only while a reader holds the pipe open.
+            const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) {
+                waited = true;
+                ::close(writer);
+            }
+        }
+    }
+    EXPECT_FALSE(waited) << path << ": the open waited for a writer";
+    return outcome.get();
 }
 
 class SndfileInputStreamT : public ::testing::Test {
@@ -302,6 +385,24 @@ TEST_F(SndfileInputStreamT, PathsThatAreNoSoundFailClearly)
     EXPECT_EQ(openDescriptors(), descriptors) << "a failed open leaves no file open";
 }
 
+// A named pipe or a device in a kit folder is no sample: refused at once, as a folder is, and
+// never waited on. Opening a pipe for reading used to wait for a writer that never comes,
+// holding a player thread for ever, one more at each press.
+TEST_F(SndfileInputStreamT, PipesAndDevicesAreRefusedAtOnce)
+{
+    ASSERT_EQ(::mkfifo(file("pipe.wav").c_str(), 0600), 0) << std::strerror(errno);
+    fs::create_symlink("/dev/null", dir_ / "device.wav");
+    fs::create_directory(dir_ / "folder.wav");
+    const std::size_t descriptors = openDescriptors();
+    for (const char* name : { "pipe.wav", "device.wav" }) {
+        const std::string path = file(name);
+        EXPECT_EQ(openOutcome(path), "IOException: " + path + " (" + std::strerror(ENOTSUP) + ")");
+    }
+    EXPECT_EQ(openOutcome(file("folder.wav")),
+        "IOException: " + file("folder.wav") + " (Is a directory)");
+    EXPECT_EQ(openDescriptors(), descriptors) << "a refused file is left closed";
+}
+
 TEST_F(SndfileInputStreamT, UnreadableFileIsAnIoFailure)
 {
     const std::string path = file("locked.wav");
@@ -360,15 +461,38 @@ TEST_F(SndfileInputStreamT, TheFileIsClosedWithTheStream)
 }
 
 // A failed open must close nothing but its own file: a descriptor closed twice may by then
-// belong to another player's sample, which then fails to open or stops mid-read.
-TEST_F(SndfileInputStreamT, BrokenFilesOpenedBesideGoodOnesCloseOnlyTheirOwn)
+// belong to another player's sample, which then fails to open or stops mid-read. And each
+// broken file keeps its own reason, though libsndfile notes the reason of a failed open in one
+// place for the whole process.
+TEST_F(SndfileInputStreamT, BrokenFilesOpenedBesideGoodOnesKeepTheirReasonsAndCloseOnlyTheirOwn)
 {
     const auto written = sine(2000, 1, 440, 44100);
     writeSound(file("good.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, written);
     std::ofstream(file("text.wav")) << "Just some words, long enough to be read as a header.\n";
+    {
+        std::ifstream in(file("good.wav"), std::ios::binary);
+        std::string whole((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(file("fmt-cut.wav"), std::ios::binary) << whole.substr(0, 20);
+        std::ofstream(file("no-data.wav"), std::ios::binary) << whole.substr(0, 36);
+        whole[22] = whole[23] = 0; // the channel count
+        std::ofstream(file("no-channels.wav"), std::ios::binary) << whole;
+    }
+    const std::vector<std::string> broken { file("text.wav"), file("fmt-cut.wav"),
+        file("no-data.wav"), file("no-channels.wav") };
+    // Each one's reason, opened alone: all four differ, so a swapped reason shows.
+    std::vector<std::string> reasons;
+    for (const std::string& path : broken) {
+        try {
+            SndfileInputStream alone(path);
+        } catch (const UnsupportedAudioFileException& failure) {
+            reasons.push_back(failure.what());
+        }
+    }
+    ASSERT_EQ(reasons.size(), broken.size());
+    ASSERT_EQ(std::set<std::string>(reasons.begin(), reasons.end()).size(), broken.size());
     const std::size_t descriptors = openDescriptors();
 
-    constexpr int threads = 4;
+    constexpr int threads = 6;
     constexpr int rounds = 400;
     std::atomic<int> goodOpened { 0 }, goodWhole { 0 }, brokenRefused { 0 };
     std::vector<std::string> failures[threads];
@@ -377,10 +501,14 @@ TEST_F(SndfileInputStreamT, BrokenFilesOpenedBesideGoodOnesCloseOnlyTheirOwn)
         workers.emplace_back([&, t] {
             for (int round = 0; round < rounds; ++round) {
                 if (t % 2 == 1) {
+                    const std::size_t which = static_cast<std::size_t>(round + t) % broken.size();
                     try {
-                        SndfileInputStream broken(file("text.wav"));
-                    } catch (const UnsupportedAudioFileException&) {
-                        ++brokenRefused;
+                        SndfileInputStream refused(broken[which]);
+                    } catch (const UnsupportedAudioFileException& failure) {
+                        if (failure.what() == reasons[which])
+                            ++brokenRefused;
+                        else
+                            failures[t].push_back(failure.what());
                     } catch (const std::exception& other) {
                         failures[t].push_back(other.what());
                     }
@@ -405,6 +533,68 @@ TEST_F(SndfileInputStreamT, BrokenFilesOpenedBesideGoodOnesCloseOnlyTheirOwn)
     EXPECT_EQ(goodWhole.load(), rounds * threads / 2);
     EXPECT_EQ(brokenRefused.load(), rounds * threads / 2);
     EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+// A kit on a network mount that stops answering: the player opening a file there waits, and
+// no other player does, whether its file is good or broken. A disk that fails instead is
+// reported as the system's failure, at the open or at a read.
+TEST_F(SndfileInputStreamT, ADiskThatStopsAnsweringHoldsUpItsOwnFileOnly)
+{
+    const auto written = sine(2000, 1, 440, 44100);
+    for (const char* name : { "good.wav", "stuck.wav", "failing.wav" })
+        writeSound(file(name), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, written);
+    std::ofstream(file("text.wav")) << "Just some words, long enough to be read as a header.\n";
+    disk::letGo = false;
+    disk::stuckFile = disk::fileAt(file("stuck.wav"));
+
+    auto stuck = std::async(std::launch::async, [&] {
+        SndfileInputStream stream(file("stuck.wav"));
+        return readAll(stream).size();
+    });
+    {
+        std::unique_lock lock(disk::mutex);
+        ASSERT_TRUE(disk::changed.wait_for(
+            lock, std::chrono::seconds(10), [] { return disk::waiting > 0; }));
+    }
+    auto others = std::async(std::launch::async, [&] {
+        SndfileInputStream good(file("good.wav"));
+        std::string outcome = std::to_string(readAll(good).size()) + " bytes";
+        try {
+            SndfileInputStream text(file("text.wav"));
+        } catch (const UnsupportedAudioFileException& failure) {
+            outcome += std::string(", ") + failure.what();
+        }
+        return outcome;
+    });
+    // The others have all the time they need; only a wait behind the stuck read ends it.
+    const bool doneWhileStuck
+        = others.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    {
+        std::lock_guard lock(disk::mutex);
+        disk::letGo = true;
+        disk::changed.notify_all();
+    }
+    EXPECT_TRUE(doneWhileStuck) << "the other opens waited for the stuck one";
+    EXPECT_EQ(others.get(),
+        std::to_string(written.size() * 2) + " bytes, " + file("text.wav")
+            + ": Format not recognised.");
+    EXPECT_EQ(stuck.get(), written.size() * 2);
+    disk::stuckFile = 0;
+
+    disk::failingFile = disk::fileAt(file("failing.wav"));
+    EXPECT_EQ(openOutcome(file("failing.wav")),
+        "IOException: " + file("failing.wav") + " (Input/output error)");
+    disk::failingFile = 0;
+    SndfileInputStream stream(file("failing.wav"));
+    disk::failingFile = disk::fileAt(file("failing.wav"));
+    std::vector<std::byte> buffer(512);
+    try {
+        stream.read(buffer.data(), 0, 512);
+        ADD_FAILURE() << "read";
+    } catch (const IOException& failure) {
+        EXPECT_EQ(std::string(failure.what()), file("failing.wav") + " (Input/output error)");
+    }
+    disk::failingFile = 0;
 }
 
 TEST_F(SndfileInputStreamT, BadArgumentsAreRefused)
