@@ -318,9 +318,9 @@ ONSET_LIMIT=0.25
 # check_heard RECORDING KITDIR SAMPLE WHAT: the recording of the last press must hold SAMPLE of
 # KITDIR (a name such as Bass): it wins with the score and lead identification asks
 # (tests/support/dsp/Match.h) against every sample of the kit, it starts after the press and
-# within ONSET_LIMIT of it, and it comes out whole: a drop-out in it passes only where the
-# program logged an underrun that a stop of the machine, seen by the probes, explains. Sets
-# HEARD, SCORE and MARGIN; fails with what was heard.
+# within ONSET_LIMIT of it. Drop-outs that cost it that score pass only where the whole sample
+# came around them and the program logged an underrun that a stop of the machine, seen by the
+# probes, explains. Sets HEARD, SCORE and MARGIN; fails with what was heard.
 check_heard() {
   local out status=0 latest
   latest=$(awk "BEGIN { print $PRESSED_TO + $ONSET_LIMIT }")
