@@ -17,7 +17,9 @@
 //                                           while there is none
 //   audiocheck quiet REC RATE SECONDS       exits 0 when the recording's last SECONDS are silent
 //   audiocheck follow REC RATE REF FROM TO  whether REF, aligned at its onset, still plays in
-//                                           the window FROM..TO seconds after that onset
+//                                           the window FROM..TO seconds after that onset; with
+//                                           the drop-outs in it, and "moved MS" when it came
+//                                           whole around them
 //   audiocheck level REC RATE               peak and RMS of the recording
 //   audiocheck length REF                   a sample file's length in seconds
 #include "tests/support/dsp/Match.h"
@@ -27,6 +29,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -125,8 +128,11 @@ struct Continuity {
     bool whole = true; // the sample followed on after each drop-out
 };
 
-Continuity continuity(const Signal& recording, const Signal& reference, long lag, int rate)
+// Looks at the sample from its frame `first` to its frame `last`: the whole of it by default.
+Continuity continuity(const Signal& recording, const Signal& reference, long lag, int rate,
+    std::size_t first = 0, std::size_t last = SIZE_MAX)
 {
+    last = std::min(last, reference.size());
     const auto window = static_cast<std::size_t>(rate / 100);
     auto energy = [&](std::size_t at) {
         double e = 0;
@@ -174,13 +180,13 @@ Continuity continuity(const Signal& recording, const Signal& reference, long lag
     // A drop-out early in the sample leaves most of it later: the match aligns to that. The
     // sample starts where its opening is.
     double level = 0, opening = 0;
-    if (follows(0, 0, level) < 0.9) {
-        const long moved = place(0, 0, opening);
+    if (follows(first, 0, level) < 0.9) {
+        const long moved = place(first, 0, opening);
         if (opening >= 0.9)
             found.startShift = moved;
     }
     long shifted = found.startShift;
-    for (std::size_t at = 0; at + window <= reference.size(); at += window) {
+    for (std::size_t at = first; at + window <= last; at += window) {
         // The faint tail, 50 dB under the loudest, is left to the recording's 16-bit noise.
         if (energy(at) < loudest * 1e-5 || follows(at, shifted, level) >= 0.9)
             continue;
@@ -197,7 +203,7 @@ Continuity continuity(const Signal& recording, const Signal& reference, long lag
         double best = 0;
         long moved = 0;
         std::size_t next = at + window;
-        for (; next + window <= reference.size() && next <= at + 10 * window; next += window)
+        for (; next + window <= last && next <= at + 10 * window; next += window)
             if ((moved = place(next, shifted, best)), best >= 0.9)
                 break;
         ++found.dropouts;
@@ -206,7 +212,7 @@ Continuity continuity(const Signal& recording, const Signal& reference, long lag
             double(at) / rate, level, 1000.0 * std::abs(moved) / rate,
             moved >= 0 ? "late" : "early");
         text += (text.empty() ? "" : "; ") + std::string(part);
-        if (next + window > reference.size())
+        if (next + window > last)
             break;
         if (best < 0.9) {
             found.whole = false;
@@ -350,6 +356,12 @@ int follow(const Signal& recording, int rate, const char* referencePath, double 
         = recEnergy > 0 && refEnergy > 0 ? dot / std::sqrt(recEnergy * refEnergy) : 0;
     std::printf("onset %.4f score %.4f level %.4f\n", double(onset.lag) / rate, score,
         refEnergy > 0 ? std::sqrt(recEnergy / refEnergy) : 0);
+    // Drop-outs lower the score as a cut-off sound would: said, with how far they moved it.
+    const Continuity whole = continuity(recording, reference, onset.lag, rate, begin, end);
+    if (whole.dropouts > 0)
+        std::printf("%s\n", whole.text.c_str());
+    if (whole.dropouts > 0 && whole.whole)
+        std::printf("moved %.1f ms\n", whole.movedMs);
     return 0;
 }
 
