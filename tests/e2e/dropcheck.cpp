@@ -266,6 +266,12 @@ struct ProgramLog {
     // asks for a quarter of the target latency at a time.
     int cycleAt(double t) const { return pulse ? settledAt(t) / 4 : settledAt(t); }
     double seconds(int frames) const { return static_cast<double>(frames) / rate; }
+    // How much of a hole a pause excuses: what the buffer could not ride out, plus one cycle,
+    // since the stream can be a cycle short of full when the pause begins.
+    double excuseOf(const Pause& p) const
+    {
+        return std::max(0.0, p.seconds() - seconds(bufferAt(p.from)) + seconds(cycleAt(p.from)));
+    }
     const char* server() const { return pulse ? "PulseAudio" : "PipeWire"; }
 };
 
@@ -341,12 +347,17 @@ constexpr double logLag = 0.020;
 // The pauses that can have led to something the program logged at t, having seen it up to
 // lag after it: begun by then (a pause's start is when its probe last ran, before the stop), and
 // not ended more than lag before. Times are printed to the millisecond on both sides.
-std::vector<const Pause*> pausesBefore(const std::vector<Pause>& pauses, double t, double lag)
+bool ledTo(const Pause& p, double t, double lag)
 {
     constexpr double rounding = 0.001;
+    return p.from <= t + rounding && p.to >= t - lag - rounding;
+}
+
+std::vector<const Pause*> pausesBefore(const std::vector<Pause>& pauses, double t, double lag)
+{
     std::vector<const Pause*> near;
     for (const Pause& p : pauses)
-        if (p.from <= t + rounding && p.to >= t - lag - rounding)
+        if (ledTo(p, t, lag))
             near.push_back(&p);
     return near;
 }
@@ -561,7 +572,7 @@ HoleTally judgeHoles(const std::vector<Hole>& holes, int rate, const std::vector
         const auto ranDryThen = [&](const Pause& p) {
             for (const ProgramLog::Underruns& u : log.underruns)
                 if (u.sounding && u.at >= from - tolerance.before && u.at <= to + underrunLate
-                    && p.from <= u.at + 0.001 && p.to >= u.at - logLag - 0.001)
+                    && ledTo(p, u.at, logLag))
                     return true;
             return false;
         };
@@ -654,11 +665,8 @@ int judge(const char* recording, int rate, double seconds, const char* timesPath
         if (p.to >= times.start && p.from <= times.stop)
             during.push_back(p);
     std::vector<double> excuse;
-    for (const Pause& p : during) {
-        const double e
-            = p.seconds() - log.seconds(log.bufferAt(p.from)) + log.seconds(log.cycleAt(p.from));
-        excuse.push_back(std::max(0.0, e));
-    }
+    for (const Pause& p : during)
+        excuse.push_back(log.excuseOf(p));
     const auto longest = std::max_element(during.begin(), during.end(),
         [](const Pause& a, const Pause& b) { return a.seconds() < b.seconds(); });
     std::printf("%zu pauses while recording%s%s; %s at %.1f kHz, %d frames at first, %zu steps\n",
@@ -719,8 +727,7 @@ int excuse(double ms, double from, double to, const char* pausesPath, const char
     }
     double available = 0;
     for (const Pause* p : causes)
-        available += std::max(0.0,
-            p->seconds() - log.seconds(log.bufferAt(p->from)) + log.seconds(log.cycleAt(p->from)));
+        available += log.excuseOf(*p);
     std::printf(
         "drop-outs moving the sound %.1f ms; the pauses excuse %.2f ms\n", ms, 1000 * available);
     if (underruns == 0) {
