@@ -343,20 +343,41 @@ int follow(const Signal& recording, int rate, const char* referencePath, double 
     const dsp::Match onset = dsp::Matcher(recording, opening).best(reference, opening);
     const auto begin = static_cast<std::size_t>(from * rate),
                end = static_cast<std::size_t>(to * rate);
-    double dot = 0, recEnergy = 0, refEnergy = 0;
-    for (std::size_t i = begin; i < end && i < reference.size(); ++i) {
-        const std::size_t at = static_cast<std::size_t>(onset.lag) + i;
-        if (at >= recording.size())
-            break;
-        dot += recording[at] * reference[i];
-        recEnergy += recording[at] * recording[at];
-        refEnergy += reference[i] * reference[i];
-    }
-    const double score
-        = recEnergy > 0 && refEnergy > 0 ? dot / std::sqrt(recEnergy * refEnergy) : 0;
-    std::printf("onset %.4f score %.4f level %.4f\n", double(onset.lag) / rate, score,
-        refEnergy > 0 ? std::sqrt(recEnergy / refEnergy) : 0);
+    double level = 0;
+    // The window's score with the recording moved by shift frames.
+    const auto scoreAt = [&](long shift) {
+        double dot = 0, recEnergy = 0, refEnergy = 0;
+        for (std::size_t i = begin; i < end && i < reference.size(); ++i) {
+            const long at = onset.lag + shift + static_cast<long>(i);
+            if (at < 0 || at >= static_cast<long>(recording.size()))
+                break;
+            const double x = recording[static_cast<std::size_t>(at)];
+            dot += x * reference[i];
+            recEnergy += x * x;
+            refEnergy += reference[i] * reference[i];
+        }
+        level = refEnergy > 0 ? std::sqrt(recEnergy / refEnergy) : 0;
+        return recEnergy > 0 && refEnergy > 0 ? dot / std::sqrt(recEnergy * refEnergy) : 0;
+    };
+    const double score = scoreAt(0);
+    std::printf("onset %.4f score %.4f level %.4f\n", double(onset.lag) / rate, score, level);
+    if (score >= 0.9)
+        return 0;
     // Drop-outs lower the score as a cut-off sound would: said, with how far they moved it.
+    // One before the window moves all of it; others break it into stretches.
+    long best = 0;
+    double bestScore = score;
+    for (long shift = -rate / 10; shift <= rate / 10; ++shift)
+        if (const double c = scoreAt(shift); c > bestScore) {
+            bestScore = c;
+            best = shift;
+        }
+    if (bestScore >= 0.9) {
+        std::printf("drop-out before the window: the whole window %.1f ms %s, score %.4f there\n",
+            1000.0 * std::abs(best) / rate, best >= 0 ? "late" : "early", bestScore);
+        std::printf("moved %.1f ms\n", 1000.0 * std::abs(best) / rate);
+        return 0;
+    }
     const Continuity whole = continuity(recording, reference, onset.lag, rate, begin, end);
     if (whole.dropouts > 0)
         std::printf("%s\n", whole.text.c_str());
