@@ -194,18 +194,7 @@ sf_count_t SndfileInputStream::Reader::read(void* into, sf_count_t count, void* 
     auto* bytes = static_cast<std::byte*>(into);
     if (self->fromMemory)
         return self->readMemory(bytes, count);
-    sf_count_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::pread(self->fd, bytes + done, static_cast<std::size_t>(count - done),
-            static_cast<off_t>(self->position + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            self->error = errno;
-        if (got <= 0)
-            break;
-        done += got;
-    }
+    const sf_count_t done = self->readDisk(bytes, self->position, count);
     self->position += done;
     return done;
 }
@@ -213,6 +202,26 @@ sf_count_t SndfileInputStream::Reader::read(void* into, sf_count_t count, void* 
 sf_count_t SndfileInputStream::Reader::tell(void* user)
 {
     return static_cast<Reader*>(user)->position;
+}
+
+// Reads up to count bytes at `at`, through interruptions; stops short at the file's end or at
+// an error, which it notes.
+std::int64_t SndfileInputStream::Reader::readDisk(
+    std::byte* into, std::int64_t at, std::int64_t count)
+{
+    std::int64_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(
+            fd, into + done, static_cast<std::size_t>(count - done), static_cast<off_t>(at + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            error = errno;
+        if (got <= 0)
+            break;
+        done += got;
+    }
+    return done;
 }
 
 // Answers from the pieces fetched so far. A byte not among them stops the read short, and
@@ -245,22 +254,12 @@ std::int64_t SndfileInputStream::Reader::readMemory(std::byte* into, std::int64_
 bool SndfileInputStream::Reader::fetch(std::int64_t at, std::int64_t count)
 {
     Piece piece { at, std::vector<std::byte>(static_cast<std::size_t>(count)) };
-    std::int64_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::pread(fd, piece.bytes.data() + done,
-            static_cast<std::size_t>(count - done), static_cast<off_t>(at + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            error = errno;
-            return false;
-        }
-        if (got == 0) {
-            size = at + done; // the file is shorter than it was
-            break;
-        }
-        done += got;
-    }
+    error = 0;
+    const std::int64_t done = readDisk(piece.bytes.data(), at, count);
+    if (error != 0)
+        return false;
+    if (done < count)
+        size = at + done; // the file is shorter than it was
     piece.bytes.resize(static_cast<std::size_t>(done));
     if (done > 0)
         pieces.push_back(std::move(piece));

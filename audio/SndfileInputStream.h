@@ -49,6 +49,7 @@ private:
         std::int64_t missedCount = 0; // and how many from there
 
         // Reads count bytes at at from the disk into a new piece; false when that failed.
+        std::int64_t readDisk(std::byte* into, std::int64_t at, std::int64_t count);
         bool fetch(std::int64_t at, std::int64_t count);
         std::int64_t readMemory(std::byte* into, std::int64_t count);
         static std::int64_t length(void* user);
