@@ -73,6 +73,10 @@ inline constexpr auto heardWithin = std::chrono::milliseconds(50);
 inline constexpr auto latencyCheckInterval = std::chrono::milliseconds(100);
 // The longest an opening waits for a server's answer or for its stream to be linked.
 inline constexpr auto outputOpenTimeout = std::chrono::seconds(2);
+// How long a new PipeWire stream waits for its first cycle to tell the graph's rate. A linked
+// stream's first cycle came within a few milliseconds here; a sink still waking up may take
+// longer, and the stream then stays at the rate it asked for.
+inline constexpr auto graphRatePatience = std::chrono::milliseconds(250);
 // PulseAudio's client thread: real-time, below the server's own priority (5 by default).
 inline constexpr int clientRealtimePriority = 4;
 

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace audio {
 
@@ -41,8 +42,11 @@ CycleWatch::Seen CycleWatch::observe(std::int64_t cycleStartNs, std::int64_t gra
         const std::int64_t byClock = cycleStartNs - lastStartNs_;
         const std::int64_t byGraph = graphNs - lastGraphNs_;
         // A graph that stopped for longer was suspended or changed its driver: not our stall.
+        // Nor is a graph clock that ran ahead of the monotonic one: a new driver whose clock
+        // started elsewhere, met after the gap of a move to another sink.
         constexpr std::int64_t graphStopped = 1'000'000'000;
-        if (byClock > 0 && byGraph > 0 && byClock < graphStopped) {
+        const bool sameClock = byGraph > 0 && byGraph <= byClock + lastPeriodNs_ / 2;
+        if (byClock > 0 && sameClock && byClock < graphStopped) {
             const std::int64_t cycles
                 = (std::min(byClock, byGraph) + lastPeriodNs_ / 2) / lastPeriodNs_;
             if (cycles > 1) {
@@ -74,18 +78,21 @@ std::uint32_t fillPipeWireBuffer(RenderSource* source, float* data, std::uint32_
 // real-time, chooses the quantum the stream asks the graph for.
 class PipeWireOutput final : public OutputStream {
 public:
-    PipeWireOutput()
-        : chooser_("PipeWire",
-            LatencyLadder::Rules::fromConfig(config::pipeWireQuantumSteps,
-                config::pipeWireFirstStep, rate_, config::pipeWireCloseCall, config::pipeWireHolds,
-                config::pipeWireStallsPastUnderruns),
-            watch_, monotonicNs())
+    explicit PipeWireOutput(int rate)
+        : rate_(rate)
+        , chooser_("PipeWire",
+              LatencyLadder::Rules::fromConfig(config::pipeWireQuantumSteps,
+                  config::pipeWireFirstStep, rate_, config::pipeWireCloseCall,
+                  config::pipeWireHolds, config::pipeWireStallsPastUnderruns),
+              watch_, monotonicNs())
     {
     }
     ~PipeWireOutput() override;
 
     bool open(std::string& failure);
     int sampleRate() const noexcept override { return rate_; }
+    // [player] The rate the graph runs at, once a cycle has come: 0 when none came in time.
+    int graphRate() const;
     void start(RenderSource& source) override { source_.store(&source, std::memory_order_release); }
     bool lost() const noexcept override { return lost_.load(std::memory_order_acquire); }
     OutputInfo info() const override;
@@ -100,9 +107,13 @@ private:
     void process() noexcept;
     void choose();
     void reportForeignQuantum();
+    bool startLoop(std::string& failure);
+    bool connect(std::string& failure);
+    bool makeStream(std::string& failure);
     bool waitUntilStreaming(std::string& failure);
+    void startChoosing();
 
-    int rate_ = config::preferredDeviceRate;
+    int rate_;
     pw_thread_loop* loop_ = nullptr;
     pw_context* context_ = nullptr;
     pw_core* core_ = nullptr;
@@ -121,6 +132,7 @@ private:
     CycleWatch cycles_; // the data thread's own
     StreamWatch watch_;
     std::atomic<std::uint32_t> quantum_ { 0 };
+    std::atomic<std::uint32_t> graphRate_ { 0 };
 
     LatencyChooser chooser_; // chooses on the thread loop
     // The thread loop's own: the graph's quantum at the last look, and the last one reported.
@@ -172,6 +184,8 @@ void PipeWireOutput::process() noexcept
     pw_stream_queue_buffer(stream_, buffer);
 
     const std::int64_t done = monotonicNs();
+    if (timed && time.rate.num == 1)
+        graphRate_.store(time.rate.denom, std::memory_order_relaxed);
     if (timed) {
         const auto graphNs = static_cast<std::int64_t>(
             1e9 * static_cast<double>(time.ticks) * time.rate.num / time.rate.denom);
@@ -283,7 +297,7 @@ bool PipeWireOutput::waitUntilStreaming(std::string& failure)
     return true;
 }
 
-bool PipeWireOutput::open(std::string& failure)
+bool PipeWireOutput::startLoop(std::string& failure)
 {
     static std::once_flag initialised;
     std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
@@ -304,14 +318,12 @@ bool PipeWireOutput::open(std::string& failure)
         failure = "cannot start the thread loop";
         return false;
     }
+    return true;
+}
 
-    pw_thread_loop_lock(loop_);
-    // Unlocks on every way out.
-    struct Unlock {
-        pw_thread_loop* loop;
-        ~Unlock() { pw_thread_loop_unlock(loop); }
-    } unlock { loop_ };
-
+// [thread loop, locked]
+bool PipeWireOutput::connect(std::string& failure)
+{
     core_ = pw_context_connect(context_, nullptr, 0);
     if (!core_) {
         failure = std::string("no PipeWire server: ") + std::strerror(errno);
@@ -320,7 +332,13 @@ bool PipeWireOutput::open(std::string& failure)
     coreEvents_.version = PW_VERSION_CORE_EVENTS;
     coreEvents_.error = onCoreError;
     pw_core_add_listener(core_, &coreListener_, &coreEvents_, this);
+    return true;
+}
 
+// [thread loop, locked] A stream of float stereo at our rate, linked to the default sink and
+// following it when it changes.
+bool PipeWireOutput::makeStream(std::string& failure)
+{
     const std::string latency = latencyProperty(chooser_.target(), rate_);
     stream_ = pw_stream_new(core_, "Drums",
         pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
@@ -352,23 +370,64 @@ bool PipeWireOutput::open(std::string& failure)
         failure = std::string("cannot connect the stream: ") + std::strerror(errno);
         return false;
     }
-    if (!waitUntilStreaming(failure))
-        return false;
+    return true;
+}
 
+// [thread loop, locked] The ticks that let the chooser move the quantum.
+void PipeWireOutput::startChoosing()
+{
     timer_ = pw_loop_add_timer(pw_thread_loop_get_loop(loop_), onTick, this);
     const auto interval
         = std::chrono::duration_cast<std::chrono::nanoseconds>(config::latencyCheckInterval);
     timespec every { static_cast<time_t>(interval.count() / 1'000'000'000),
         static_cast<long>(interval.count() % 1'000'000'000) };
     pw_loop_update_timer(pw_thread_loop_get_loop(loop_), timer_, &every, &every, false);
+}
+
+bool PipeWireOutput::open(std::string& failure)
+{
+    if (!startLoop(failure))
+        return false;
+    pw_thread_loop_lock(loop_);
+    // Unlocks on every way out.
+    struct Unlock {
+        pw_thread_loop* loop;
+        ~Unlock() { pw_thread_loop_unlock(loop); }
+    } unlock { loop_ };
+    if (!connect(failure) || !makeStream(failure) || !waitUntilStreaming(failure))
+        return false;
+    startChoosing();
     qCInfo(lcAudio, "PipeWire output at %d Hz, asking for a quantum of %d frames (%.1f ms)", rate_,
         chooser_.target(), framesToMs(chooser_.target(), rate_));
     return true;
 }
 
+int PipeWireOutput::graphRate() const
+{
+    const auto deadline = std::chrono::steady_clock::now() + config::graphRatePatience;
+    while (graphRate_.load(std::memory_order_relaxed) == 0
+        && std::chrono::steady_clock::now() < deadline && !lost())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return static_cast<int>(graphRate_.load(std::memory_order_relaxed));
+}
+
 std::unique_ptr<OutputStream> openPipeWireOutput(std::string& failure)
 {
-    return openedOrNull<PipeWireOutput>(failure);
+    auto output = std::make_unique<PipeWireOutput>(config::preferredDeviceRate);
+    if (!output->open(failure))
+        return nullptr;
+    // A graph at another rate, as a sink that runs at 44.1 kHz sets it, would resample every
+    // frame of ours: ask again at its own rate.
+    const int rate = output->graphRate();
+    if (rate == output->sampleRate() || rate < config::minDeviceRate
+        || rate > config::maxDeviceRate)
+        return output;
+    qCInfo(lcAudio, "PipeWire: the graph runs at %d Hz: opening again at its rate", rate);
+    output.reset();
+    output = std::make_unique<PipeWireOutput>(rate);
+    if (!output->open(failure))
+        return nullptr;
+    return output;
 }
 
 } // namespace audio

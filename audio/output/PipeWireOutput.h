@@ -20,8 +20,9 @@ std::unique_ptr<OutputStream> openPipeWireOutput(std::string& failure);
 // it was: the graph's clock moving on by more than one cycle since our last block means cycles
 // went by without us, and finishing after the next cycle began means the graph went on without
 // our block. A graph clock that stands still or goes back, as when the graph's driver changes,
-// starts the count afresh, and a step forward is believed only as far as the monotonic clock
-// agrees. Only the stream's real-time thread uses it.
+// starts the count afresh, and so does one that ran ahead of the monotonic clock; a step
+// forward is believed only as far as the monotonic clock agrees. Only the stream's real-time
+// thread uses it.
 class CycleWatch {
 public:
     struct Seen {

@@ -279,6 +279,11 @@ TEST(CycleWatchT, CleanCyclesQuantumChangesAndNewClocksCountNothing)
         EXPECT_EQ(cycle(256).underruns, 0u) << "graph clock moved by " << jump;
         EXPECT_EQ(cycle(256).underruns, 0u);
     }
+    // A move to another sink: no cycle for 40 ms, then the new driver's clock, a little ahead.
+    start += 40'000'000;
+    graph += 90'000'000;
+    EXPECT_EQ(cycle(256).underruns, 0u) << "a move's gap, then a clock ahead";
+    EXPECT_EQ(cycle(256).underruns, 0u);
     // A sink suspended for two seconds, then resumed.
     start += 2 * second;
     graph += 2 * second;

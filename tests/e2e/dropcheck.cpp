@@ -17,9 +17,10 @@
 //       moved by MS in all: excused only by underruns the program logged while sounding then, each
 //       after a pause, and by no more of those pauses than the buffer could not ride out. Exits 1
 //       when not.
-//   dropcheck buffer USEC LIMIT_USEC AT PAUSES LOG
+//   dropcheck buffer USEC LIMIT_USEC AT PAUSES LOG [SINCE]
 //       judges the buffer the program's stream had at AT, as the server showed it: at most
-//       LIMIT_USEC, or larger only after a climb the program logged that a pause explains.
+//       LIMIT_USEC, or larger only after a climb the program logged (since SINCE, when given)
+//       that a pause explains.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -750,7 +751,8 @@ int excuse(double ms, double from, double to, const char* pausesPath, const char
 constexpr double chooserLooks = 0.1;
 
 // A buffer over the limit is excused by the climbs that made it, each after a pause.
-int buffer(long usec, long limitUsec, double at, const char* pausesPath, const char* logPath)
+int buffer(
+    long usec, long limitUsec, double at, const char* pausesPath, const char* logPath, double since)
 {
     std::printf("buffer %.2f ms at %.3f s", usec / 1000.0, at);
     if (usec <= limitUsec) {
@@ -762,7 +764,7 @@ int buffer(long usec, long limitUsec, double at, const char* pausesPath, const c
     const ProgramLog log = readLog(logPath);
     int climbs = 0, unexplained = 0;
     for (const ProgramLog::Step& s : log.steps) {
-        if (s.at > at || s.to <= s.from)
+        if (s.at > at || s.at < since || s.to <= s.from)
             continue;
         ++climbs;
         std::printf("; the program climbed from %d to %d frames at %.3f s", s.from, s.to, s.at);
@@ -797,11 +799,12 @@ int main(int argc, char** argv)
         return judge(argv[2], std::atoi(argv[3]), std::atof(argv[4]), argv[5], argv[6], argv[7]);
     if (mode == "excuse" && argc == 7)
         return excuse(std::atof(argv[2]), std::atof(argv[3]), std::atof(argv[4]), argv[5], argv[6]);
-    if (mode == "buffer" && argc == 7)
-        return buffer(std::atol(argv[2]), std::atol(argv[3]), std::atof(argv[4]), argv[5], argv[6]);
+    if (mode == "buffer" && (argc == 7 || argc == 8))
+        return buffer(std::atol(argv[2]), std::atol(argv[3]), std::atof(argv[4]), argv[5], argv[6],
+            argc == 8 ? std::atof(argv[7]) : 0.0);
     std::fprintf(stderr,
         "usage: dropcheck noise FILE SECONDS RATE | now | pauses SECONDS MIN_MS | judge REC RATE "
         "SECONDS TIMES PAUSES LOG | excuse MS FROM TO PAUSES LOG | buffer USEC LIMIT_USEC AT "
-        "PAUSES LOG\n");
+        "PAUSES LOG [SINCE]\n");
     return 2;
 }

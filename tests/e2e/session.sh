@@ -69,7 +69,13 @@ start_session_bus() {
 # A window manager that has taken over the display says so on the root window.
 window_manager_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
 
-# start_sound: a sound server with one null sink, "cap", at 48 kHz, whose monitor is what we
+# The rate of the sink start_sound makes, and of its recordings: 48 kHz unless SINK_RATE says
+# otherwise.
+SINK_RATE=${SINK_RATE:-48000}
+# The sink whose monitor record_start records.
+RECORDED_SINK=cap
+
+# start_sound: a sound server with one null sink, "cap", at SINK_RATE, whose monitor is what we
 # record: PulseAudio, or PipeWire with WirePlumber and its PulseAudio server when E2E_SERVER is
 # "pipewire". The program finds it as it would on a desktop, through XDG_RUNTIME_DIR.
 start_sound() {
@@ -82,7 +88,6 @@ start_sound() {
     pulseaudio) start_pulseaudio ;;
     *) fail "no such sound server: $E2E_SERVER" ;;
   esac
-  E2E_PIDS+=("${SOUND_PIDS[@]}")
   pactl set-default-sink cap
   start_pause_probes || true
 }
@@ -110,11 +115,17 @@ start_pause_probes() {
   grep -q '^probe real-time' "$PAUSES"
 }
 
+# Each process of the server is stopped with the test, even when it fails while starting.
+sound_server_started() {
+  SOUND_PIDS+=("$1")
+  E2E_PIDS+=("$1")
+}
+
 start_pulseaudio() {
   pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
     --load="module-native-protocol-unix socket=$E2E_DIR/pulse auth-anonymous=1" \
-    --load="module-null-sink sink_name=cap rate=48000" >"$E2E_DIR/pulse.log" 2>&1 &
-  SOUND_PIDS+=($!)
+    --load="module-null-sink sink_name=cap rate=$SINK_RATE" >"$E2E_DIR/pulse.log" 2>&1 &
+  sound_server_started $!
   export PULSE_SERVER="unix:$E2E_DIR/pulse"
   wait_for 10 pactl info || fail "PulseAudio did not start: $(cat "$E2E_DIR/pulse.log")"
 }
@@ -122,19 +133,34 @@ start_pulseaudio() {
 # Uses the session bus that start_display or start_session_bus started.
 start_pipewire() {
   pipewire >"$E2E_DIR/pipewire.log" 2>&1 &
-  SOUND_PIDS+=($!)
+  sound_server_started $!
   wait_for 10 pw-cli info 0 || fail "PipeWire did not start: $(cat "$E2E_DIR/pipewire.log")"
   wireplumber >"$E2E_DIR/wireplumber.log" 2>&1 &
-  SOUND_PIDS+=($!)
+  sound_server_started $!
   pipewire-pulse >"$E2E_DIR/pipewire-pulse.log" 2>&1 &
-  SOUND_PIDS+=($!)
+  sound_server_started $!
   export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
   wait_for 10 pactl info || fail "pipewire-pulse did not start: $(cat "$E2E_DIR/pipewire-pulse.log")"
-  pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=cap
-    media.class=Audio/Sink audio.position=[FL FR] audio.rate=48000 object.linger=true }' >/dev/null ||
-    fail "no null sink on PipeWire"
-  wait_for 10 eval 'pactl list short sinks | grep -q "^[0-9]*[[:space:]]cap[[:space:]]"' ||
-    fail "the null sink did not appear"
+  # A device that runs at another rate sets the graph's: so does this one.
+  if [ "$SINK_RATE" != 48000 ]; then
+    pw-metadata -n settings 0 clock.rate "$SINK_RATE" >/dev/null || fail "cannot set the graph's rate"
+  fi
+  add_sink cap
+}
+
+# add_sink NAME: one more null sink, at SINK_RATE, on the server start_sound started.
+add_sink() {
+  case "${E2E_SERVER:-pulseaudio}" in
+    pipewire)
+      pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=$1
+        media.class=Audio/Sink audio.position=[FL FR] audio.rate=$SINK_RATE object.linger=true }" \
+        >/dev/null || fail "no null sink $1 on PipeWire"
+      ;;
+    *) pactl load-module module-null-sink sink_name="$1" rate="$SINK_RATE" >/dev/null ||
+      fail "no null sink $1 on PulseAudio" ;;
+  esac
+  wait_for 10 eval "pactl list short sinks | grep -q '^[0-9]*[[:space:]]$1[[:space:]]'" ||
+    fail "the null sink $1 did not appear"
 }
 
 # start_program BINARY WORKDIR [TITLE]: starts it there and waits for its visible window.
@@ -187,7 +213,8 @@ screenshot() { import -window root "$1"; }
 # pace of the whole PipeWire graph (20 ms: 512 frames), whatever the program asked for.
 record_start() {
   RECORDING=$1
-  parec -d cap.monitor --format=s16le --rate=48000 --channels=1 --latency-msec="${2:-20}" >"$1" &
+  parec -d "$RECORDED_SINK.monitor" --format=s16le --rate="$SINK_RATE" --channels=1 \
+    --latency-msec="${2:-20}" >"$1" &
   RECORDER_PID=$!
   E2E_PIDS+=($RECORDER_PID)
   # The first recording of a fresh server takes a moment to start flowing: press nothing
@@ -206,7 +233,8 @@ record_stop() {
 
 # recorded_seconds: how much the running recording holds.
 recorded_seconds() {
-  awk -v bytes="$(stat -c %s "$RECORDING")" 'BEGIN { printf "%.4f", bytes / 96000 }'
+  awk -v bytes="$(stat -c %s "$RECORDING")" -v rate="$SINK_RATE" \
+    'BEGIN { printf "%.4f", bytes / (2 * rate) }'
 }
 
 # press KEY: presses the key while a recording runs, and notes where the press falls in it:
@@ -226,7 +254,7 @@ record_sound() {
   wait_for $((${1%.*} + 10)) sound_held "$1" "$from"
 }
 sound_held() {
-  "$AUDIOCHECK" sounding "$RECORDING" 48000 "$2" |
+  "$AUDIOCHECK" sounding "$RECORDING" "$SINK_RATE" "$2" |
     awk -v want="$1" '$1 == "start" && $4 >= want { ok = 1 } END { exit !ok }'
 }
 
@@ -244,11 +272,31 @@ record_past_press() { record_until "$(awk "BEGIN { print $PRESSED_TO + $1 }")"; 
 # ringing does not sound under the next recording.
 wait_until_quiet() {
   record_start "$E2E_DIR/quiet.raw"
-  wait_for 20 "$AUDIOCHECK" quiet "$RECORDING" 48000 0.2 || fail "the output never went quiet"
+  wait_for 20 "$AUDIOCHECK" quiet "$RECORDING" "$SINK_RATE" 0.2 || fail "the output never went quiet"
   record_stop
 }
 
 program_alive() { kill -0 "$PROGRAM_PID" 2>/dev/null; }
+
+# read_sink_input: the program's stream as the server's PulseAudio interface shows it
+# (PipeWire's too, which names the node but not the process): sets SINK_INPUT to its index, SINK_INPUT_SINK to the name of the sink it
+# plays on, SINK_INPUT_RATE to its rate in Hz, and SINK_INPUT_BUFFER and SINK_INPUT_LATENCY to
+# its buffer's and its sink's latency in microseconds. Returns 1 when there is no such stream.
+read_sink_input() {
+  local fields
+  fields=$(pactl list sink-inputs | awk -v pid="$PROGRAM_PID" '
+    /^Sink Input #/ { id = substr($3, 2); sink = rate = buffer = latency = "" }
+    /^[[:space:]]*Sink:/ { sink = $2 }
+    /^[[:space:]]*Sample Specification:/ { rate = $5; sub(/Hz$/, "", rate) }
+    /^[[:space:]]*Buffer Latency:/ { buffer = $3 }
+    /^[[:space:]]*Sink Latency:/ { latency = $3 }
+    ($1 == "application.process.id" && $3 == "\"" pid "\"") ||
+      ($1 == "node.name" && $3 == "\"tamborel\"") { print id, sink, rate, buffer, latency; exit }')
+  read -r SINK_INPUT SINK_INPUT_SINK SINK_INPUT_RATE SINK_INPUT_BUFFER SINK_INPUT_LATENCY \
+    <<<"$fields"
+  [[ $SINK_INPUT_RATE =~ ^[0-9]+$ ]] || return 1
+  SINK_INPUT_SINK=$(pactl list short sinks | awk -v id="$SINK_INPUT_SINK" '$1 == id { print $2 }')
+}
 
 # read_program_buffer: the buffer the program's stream asks for now, as the sound server shows
 # it: on PipeWire the latency its node asks for, on PulseAudio its sink input's buffer latency
@@ -266,15 +314,9 @@ read_program_buffer() {
       BUFFER_SHOWN="node.latency $latency"
       ;;
     *)
-      local figures
-      figures=$(pactl list sink-inputs | awk -v pid="$PROGRAM_PID" '
-        /^Sink Input #/ { buffer = sink = "" }
-        /^[[:space:]]*Buffer Latency:/ { buffer = $3 }
-        /^[[:space:]]*Sink Latency:/ { sink = $3 }
-        $1 == "application.process.id" && $3 == "\"" pid "\"" { print buffer, sink; exit }')
-      [[ $figures =~ ^([0-9]+)\ ([0-9]+)$ ]] || return 1
-      BUFFER_USEC=$((BASH_REMATCH[1] + BASH_REMATCH[2]))
-      BUFFER_SHOWN="buffer latency ${BASH_REMATCH[1]} usec, sink latency ${BASH_REMATCH[2]} usec"
+      read_sink_input && [[ $SINK_INPUT_BUFFER =~ ^[0-9]+$ ]] || return 1
+      BUFFER_USEC=$((SINK_INPUT_BUFFER + SINK_INPUT_LATENCY))
+      BUFFER_SHOWN="buffer latency $SINK_INPUT_BUFFER usec, sink latency $SINK_INPUT_LATENCY usec"
       ;;
   esac
 }
@@ -305,7 +347,7 @@ read_best() {
 }
 
 # identify RECORDING KITDIR: which sample of the kit the recording holds (see read_best).
-identify() { read_best "$("$AUDIOCHECK" identify "$1" 48000 $(kit_samples "$2"))"; }
+identify() { read_best "$("$AUDIOCHECK" identify "$1" "$SINK_RATE" $(kit_samples "$2"))"; }
 
 # How soon after its key press a sound must start. Measured in the recording from the press,
 # it covers X delivering the key, the program, the stream's buffer at the sound server and the
@@ -324,7 +366,7 @@ ONSET_LIMIT=0.25
 check_heard() {
   local out status=0 latest
   latest=$(awk "BEGIN { print $PRESSED_TO + $ONSET_LIMIT }")
-  out=$("$AUDIOCHECK" expect "$1" 48000 "$PRESSED_FROM" "$latest" "$2/$3.wav" \
+  out=$("$AUDIOCHECK" expect "$1" "$SINK_RATE" "$PRESSED_FROM" "$latest" "$2/$3.wav" \
     $(kit_samples "$2")) || status=$?
   read_best "$out"
   note "$4: $(grep '^expected' <<<"$out")"
@@ -474,6 +516,14 @@ stop_sound() {
   for pid in "${SOUND_PIDS[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
   # Waited for here, so that the shell does not report each one as killed.
   for pid in "${SOUND_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+  # Their numbers may be given to other processes now: the cleanup must not stop those.
+  local kept=() e s gone
+  for e in "${E2E_PIDS[@]}"; do
+    gone=
+    for s in "${SOUND_PIDS[@]}"; do [ "$e" != "$s" ] || gone=1; done
+    [ -n "$gone" ] || kept+=("$e")
+  done
+  E2E_PIDS=("${kept[@]}")
   SOUND_PIDS=()
   rm -rf "$E2E_DIR/pulse" "$XDG_RUNTIME_DIR/pulse" "$XDG_RUNTIME_DIR"/pipewire-0*
 }
