@@ -80,7 +80,7 @@ RECORDED_SINK=cap
 # "pipewire". The program finds it as it would on a desktop, through XDG_RUNTIME_DIR.
 start_sound() {
   export XDG_RUNTIME_DIR="$E2E_DIR/run"
-  mkdir -p "$XDG_RUNTIME_DIR"
+  mkdir -p "$XDG_RUNTIME_DIR" "$SOUND_STATE"
   chmod 700 "$XDG_RUNTIME_DIR"
   SOUND_PIDS=()
   case "${E2E_SERVER:-pulseaudio}" in
@@ -115,6 +115,11 @@ start_pause_probes() {
   grep -q '^probe real-time' "$PAUSES"
 }
 
+# What the servers remember of a session (the default sink chosen, where a stream was moved)
+# stays with the test: a sink chosen by one test would draw the streams of the next.
+SOUND_STATE="$E2E_DIR/sound-state"
+sound_server=(env XDG_STATE_HOME="$SOUND_STATE" XDG_CONFIG_HOME="$SOUND_STATE")
+
 # Each process of the server is stopped with the test, even when it fails while starting.
 sound_server_started() {
   SOUND_PIDS+=("$1")
@@ -122,7 +127,7 @@ sound_server_started() {
 }
 
 start_pulseaudio() {
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
+  "${sound_server[@]}" pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
     --load="module-native-protocol-unix socket=$E2E_DIR/pulse auth-anonymous=1" \
     --load="module-null-sink sink_name=cap rate=$SINK_RATE" >"$E2E_DIR/pulse.log" 2>&1 &
   sound_server_started $!
@@ -132,12 +137,12 @@ start_pulseaudio() {
 
 # Uses the session bus that start_display or start_session_bus started.
 start_pipewire() {
-  pipewire >"$E2E_DIR/pipewire.log" 2>&1 &
+  "${sound_server[@]}" pipewire >"$E2E_DIR/pipewire.log" 2>&1 &
   sound_server_started $!
   wait_for 10 pw-cli info 0 || fail "PipeWire did not start: $(cat "$E2E_DIR/pipewire.log")"
-  wireplumber >"$E2E_DIR/wireplumber.log" 2>&1 &
+  "${sound_server[@]}" wireplumber >"$E2E_DIR/wireplumber.log" 2>&1 &
   sound_server_started $!
-  pipewire-pulse >"$E2E_DIR/pipewire-pulse.log" 2>&1 &
+  "${sound_server[@]}" pipewire-pulse >"$E2E_DIR/pipewire-pulse.log" 2>&1 &
   sound_server_started $!
   export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
   wait_for 10 pactl info || fail "pipewire-pulse did not start: $(cat "$E2E_DIR/pipewire-pulse.log")"
