@@ -21,6 +21,8 @@
 //                                           the drop-outs in it, and "moved MS" when it came
 //                                           whole around them
 //   audiocheck level REC RATE               peak and RMS of the recording
+//   audiocheck pulses REC RATE              each run of sound and its area (the sum of its
+//                                           samples, in full-scale samples), then the total
 //   audiocheck length REF                   a sample file's length in seconds
 #include "tests/support/dsp/Match.h"
 #include "tests/support/dsp/Resample.h"
@@ -399,6 +401,33 @@ int level(const Signal& recording, int rate)
     return 0;
 }
 
+// Runs of sound are apart by a millisecond or more of digital silence. Pulses that never go
+// below zero add up exactly however their hits overlap and whatever the pan, so the total
+// area, against that of one hit of each kind, counts the hits that came out.
+int pulses(const Signal& recording, int rate)
+{
+    const auto gap = static_cast<std::size_t>(std::max(1, rate / 1000));
+    double total = 0;
+    std::size_t runs = 0;
+    for (std::size_t i = 0; i < recording.size();) {
+        if (recording[i] == 0) {
+            ++i;
+            continue;
+        }
+        const std::size_t start = i;
+        double area = 0;
+        for (std::size_t silent = 0; i < recording.size() && silent < gap; ++i) {
+            area += recording[i];
+            silent = recording[i] == 0 ? silent + 1 : 0;
+        }
+        std::printf("pulse %.4f %.6f\n", double(start) / rate, area);
+        total += area;
+        ++runs;
+    }
+    std::printf("total %.6f %zu\n", total, runs);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -413,8 +442,8 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc < 4) {
-        std::fprintf(
-            stderr, "usage: audiocheck identify|expect|sounding|quiet|follow|level REC RATE ...\n");
+        std::fprintf(stderr,
+            "usage: audiocheck identify|expect|sounding|quiet|follow|level|pulses REC RATE ...\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -433,6 +462,8 @@ int main(int argc, char** argv)
         return follow(recording, rate, argv[4], std::atof(argv[5]), std::atof(argv[6]));
     if (mode == "level")
         return level(recording, rate);
+    if (mode == "pulses")
+        return pulses(recording, rate);
     std::fprintf(stderr, "audiocheck: bad arguments\n");
     return 2;
 }

@@ -1,6 +1,8 @@
 // The drop-out test's tools. Times are seconds on the monotonic clock, which the program's log
 // uses too; positions in a recording are seconds from its start.
 //   dropcheck noise FILE SECONDS RATE   writes a WAV of steady pink noise, 16-bit stereo
+//   dropcheck pulse FILE MS RATE        writes a WAV of one flat pulse at -34 dB, 16-bit
+//                                       stereo
 //   dropcheck now                       prints the monotonic clock
 //   dropcheck pauses SECONDS MIN_MS
 //       a minimal real-time thread on each processor, at the highest priority, that wakes every
@@ -17,6 +19,10 @@
 //       moved by MS in all: excused only by underruns the program logged while sounding then, each
 //       after a pause, and by no more of those pauses than the buffer could not ride out. Exits 1
 //       when not.
+//   dropcheck lost MISSING PER_SECOND FROM TO PAUSES LOG
+//       judges hits missing from a recording of presses made PER_SECOND from FROM to TO: excused
+//       only by underruns the program logged while sounding then, each after a pause, and by no
+//       more hits than the cycles lost could hold. Exits 1 when not.
 //   dropcheck buffer USEC LIMIT_USEC AT PAUSES LOG [SINCE]
 //       judges the buffer the program's stream had at AT, as the server showed it: at most
 //       LIMIT_USEC, or larger only after a climb the program logged (since SINCE, when given)
@@ -66,6 +72,20 @@ int noise(const char* path, double seconds, int rate)
             s = 1;
         samples[2 * i] = samples[2 * i + 1] = s;
     }
+    SF_INFO info { 0, rate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0 };
+    SNDFILE* file = sf_open(path, SFM_WRITE, &info);
+    if (!file)
+        return 2;
+    sf_writef_short(file, samples.data(), static_cast<sf_count_t>(frames));
+    sf_close(file);
+    return 0;
+}
+
+// Low enough that a hundred hits at once stay under full scale, where the limiter never acts.
+int pulse(const char* path, double ms, int rate)
+{
+    const auto frames = static_cast<std::size_t>(ms * rate / 1000);
+    const std::vector<short> samples(2 * frames, 655);
     SF_INFO info { 0, rate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0 };
     SNDFILE* file = sf_open(path, SFM_WRITE, &info);
     if (!file)
@@ -746,6 +766,44 @@ int excuse(double ms, double from, double to, const char* pausesPath, const char
     return 0;
 }
 
+// A lost cycle takes with it the hits that began in it and ended before the next: at most as
+// many as the presses made in a cycle, and one more.
+int lost(long missing, double perSecond, double from, double to, const char* pausesPath,
+    const char* logPath)
+{
+    if (missing <= 0) {
+        std::printf("%ld hits missing\n", missing);
+        return missing == 0 ? 0 : 1;
+    }
+    const std::vector<Pause> pauses = readPauses(pausesPath);
+    const ProgramLog log = readLog(logPath);
+    long allowed = 0;
+    int unexplained = 0;
+    for (const ProgramLog::Underruns& u : log.underruns) {
+        if (!u.sounding || u.at < from || u.at > to + logLag)
+            continue;
+        const auto near = pausesBefore(pauses, u.at, logLag);
+        unexplained += near.empty() ? 1 : 0;
+        const auto each = static_cast<long>(log.seconds(log.cycleAt(u.at)) * perSecond) + 1;
+        allowed += u.count * each;
+        std::printf("%ld underrun%s logged at %.3f s while sounding, %s, each may lose %ld hits\n",
+            u.count, u.count == 1 ? "" : "s", u.at,
+            near.empty() ? "with no pause before it"
+                         : ("after " + describe(*longestOf(near))).c_str(),
+            each);
+    }
+    std::printf("%ld hits missing; the underruns could lose %ld\n", missing, allowed);
+    if (unexplained) {
+        std::printf("fail: %d underruns while sounding that no pause explains\n", unexplained);
+        return 1;
+    }
+    if (missing > allowed) {
+        std::printf("fail: more hits missing than the underruns could lose\n");
+        return 1;
+    }
+    return 0;
+}
+
 // The program's chooser looks at its stream every 100 ms: it climbs up to that long after the
 // stall that made it.
 constexpr double chooserLooks = 0.1;
@@ -791,6 +849,8 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "noise" && argc == 5)
         return noise(argv[2], std::atof(argv[3]), std::atoi(argv[4]));
+    if (mode == "pulse" && argc == 5)
+        return pulse(argv[2], std::atof(argv[3]), std::atoi(argv[4]));
     if (mode == "now" && argc == 2)
         return now();
     if (mode == "pauses" && argc == 4)
@@ -799,12 +859,17 @@ int main(int argc, char** argv)
         return judge(argv[2], std::atoi(argv[3]), std::atof(argv[4]), argv[5], argv[6], argv[7]);
     if (mode == "excuse" && argc == 7)
         return excuse(std::atof(argv[2]), std::atof(argv[3]), std::atof(argv[4]), argv[5], argv[6]);
+    if (mode == "lost" && argc == 8)
+        return lost(std::atol(argv[2]), std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]),
+            argv[6], argv[7]);
     if (mode == "buffer" && (argc == 7 || argc == 8))
         return buffer(std::atol(argv[2]), std::atol(argv[3]), std::atof(argv[4]), argv[5], argv[6],
             argc == 8 ? std::atof(argv[7]) : 0.0);
     std::fprintf(stderr,
-        "usage: dropcheck noise FILE SECONDS RATE | now | pauses SECONDS MIN_MS | judge REC RATE "
-        "SECONDS TIMES PAUSES LOG | excuse MS FROM TO PAUSES LOG | buffer USEC LIMIT_USEC AT "
+        "usage: dropcheck noise FILE SECONDS RATE | pulse FILE MS RATE | now | pauses SECONDS "
+        "MIN_MS | judge REC RATE "
+        "SECONDS TIMES PAUSES LOG | excuse MS FROM TO PAUSES LOG | lost MISSING PER_SECOND FROM TO "
+        "PAUSES LOG | buffer USEC LIMIT_USEC AT "
         "PAUSES LOG [SINCE]\n");
     return 2;
 }

@@ -211,15 +211,16 @@ window_geometry() {
 
 screenshot() { import -window root "$1"; }
 
-# record_start FILE [LATENCY_MS]: records what the sound server plays into FILE until
-# record_stop; sets RECORDING. Positions in a recording are told by its length, the recorder's
-# own clock: the null sink renders ahead of the wall clock, in bursts. The recorder's latency
-# (20 ms unless given) is how finely its length follows the sound; asking for little sets the
-# pace of the whole PipeWire graph (20 ms: 512 frames), whatever the program asked for.
+# record_start FILE [LATENCY_MS] [CHANNELS]: records what the sound server plays into FILE
+# until record_stop, mixed to mono unless CHANNELS says 2; sets RECORDING. Positions in a
+# recording are told by its length, the recorder's own clock: the null sink renders ahead of
+# the wall clock, in bursts. The recorder's latency (20 ms unless given) is how finely its
+# length follows the sound; asking for little sets the pace of the whole PipeWire graph (20 ms:
+# 512 frames), whatever the program asked for.
 record_start() {
-  RECORDING=$1
-  parec -d "$RECORDED_SINK.monitor" --format=s16le --rate="$SINK_RATE" --channels=1 \
-    --latency-msec="${2:-20}" >"$1" &
+  RECORDING=$1 RECORDED_CHANNELS=${3:-1}
+  parec -d "$RECORDED_SINK.monitor" --format=s16le --rate="$SINK_RATE" \
+    --channels="$RECORDED_CHANNELS" --latency-msec="${2:-20}" >"$1" &
   RECORDER_PID=$!
   E2E_PIDS+=($RECORDER_PID)
   # The first recording of a fresh server takes a moment to start flowing: press nothing
@@ -238,8 +239,8 @@ record_stop() {
 
 # recorded_seconds: how much the running recording holds.
 recorded_seconds() {
-  awk -v bytes="$(stat -c %s "$RECORDING")" -v rate="$SINK_RATE" \
-    'BEGIN { printf "%.4f", bytes / (2 * rate) }'
+  awk -v bytes="$(stat -c %s "$RECORDING")" -v rate="$SINK_RATE" -v channels="$RECORDED_CHANNELS" \
+    'BEGIN { printf "%.4f", bytes / (2 * channels * rate) }'
 }
 
 # press KEY: presses the key while a recording runs, and notes where the press falls in it:
