@@ -4,6 +4,7 @@
 #include "audio/AudioSystem.h"
 #include "audio/PlayerThreads.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <iostream>
@@ -83,8 +84,14 @@ AePlayWave::AePlayWave(std::string filename)
 }
 
 AePlayWave::AePlayWave(std::string filename, Position position)
+    : AePlayWave(std::move(filename), position, 0.0f)
+{
+}
+
+AePlayWave::AePlayWave(std::string filename, Position position, float gainDb)
     : filename(std::move(filename))
     , curPosition(position)
+    , gainDb(gainDb)
 {
 }
 
@@ -147,6 +154,10 @@ void AePlayWave::run() const
             pan.setValue(1.0f);
         else if (curPosition == Position::LEFT)
             pan.setValue(-1.0f);
+    }
+    if (gainDb < 0.0f && auline->isControlSupported(FloatControl::Type::MASTER_GAIN)) {
+        FloatControl& gain = auline->getControl(FloatControl::Type::MASTER_GAIN);
+        gain.setValue(std::max(gainDb, gain.getMinimum()));
     }
 
     auline->start();

@@ -37,6 +37,8 @@ public:
 
     explicit AePlayWave(std::string filename);
     AePlayWave(std::string filename, Position position);
+    // gainDb below 0 plays the file softer (a struck pad's velocity); 0 plays it as it is.
+    AePlayWave(std::string filename, Position position, float gainDb);
 
     // [any] Plays the file on a player thread and returns at once; nobody waits for it, so the
     // event thread calls it for every hit.
@@ -46,6 +48,7 @@ public:
 
     const std::string filename;
     const Position curPosition;
+    const float gainDb = 0.0f;
 
     // [any] Installs what asks the user about a missing file (message, title) with OK and
     // Cancel; a player calls it and waits until it is answered. Without one installed the

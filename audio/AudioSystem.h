@@ -36,7 +36,8 @@ public:
 // line's player; render sees a new value from its next block.
 class FloatControl {
 public:
-    enum class Type { PAN };
+    // PAN from -1 (left) to 1 (right); MASTER_GAIN in decibels, from -80 up to 0 (as it is).
+    enum class Type { PAN, MASTER_GAIN };
     virtual ~FloatControl() = default;
     // [player]
     virtual Type getType() const = 0;

@@ -25,6 +25,8 @@ struct LineState {
     // Set once everything has been written: a short ring is then the end, not an underrun.
     std::atomic<bool> ended { false };
     std::atomic<float> pan { 0.0f };
+    // Linear, applied with the pan: 1 leaves the sound as it is.
+    std::atomic<float> gain { 1.0f };
     // steady_clock time in nanoseconds when render first mixed a frame of this line, or 0.
     std::atomic<std::int64_t> firstOutputNs { 0 };
 

@@ -277,6 +277,9 @@ void Mixer::render(float* out, int frames) noexcept
         const std::size_t ready = line->ring.readyFrames();
         float targetLeft, targetRight;
         panGains(line->pan.load(std::memory_order_relaxed), targetLeft, targetRight);
+        const float gain = line->gain.load(std::memory_order_relaxed);
+        targetLeft *= gain;
+        targetRight *= gain;
 
         // Begin, or come back after running dry, only with a few blocks in hand (or the whole
         // rest of the sound), so the start is not followed by a gap.
@@ -287,7 +290,7 @@ void Mixer::render(float* out, int frames) noexcept
         if (!line->playing) {
             line->playing = true;
             ++begun;
-            // A pan set before start holds from the first frame.
+            // A pan and a gain set before start hold from the first frame.
             line->gainLeft = targetLeft;
             line->gainRight = targetRight;
             if (!firstOutput)

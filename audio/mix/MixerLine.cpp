@@ -75,14 +75,35 @@ void MixerLine::open(const AudioFormat& format)
 
 bool MixerLine::isControlSupported(FloatControl::Type type) const
 {
-    return type == FloatControl::Type::PAN && state_ && format_.channels <= 2;
+    return state_ && (type == FloatControl::Type::MASTER_GAIN || format_.channels <= 2);
 }
 
 FloatControl& MixerLine::getControl(FloatControl::Type type)
 {
+    const bool gain = type == FloatControl::Type::MASTER_GAIN;
     if (!isControlSupported(type))
-        throw IllegalArgumentException("Unsupported control type: PAN");
+        throw IllegalArgumentException(
+            std::string("Unsupported control type: ") + (gain ? "MASTER_GAIN" : "PAN"));
+    if (gain)
+        return gain_;
     return pan_;
+}
+
+float MixerLine::Gain::getValue() const
+{
+    const float linear = line_.state_ ? line_.state_->gain.load(std::memory_order_relaxed) : 1.0f;
+    return linear > 0.0f ? 20.0f * std::log10(linear) : getMinimum();
+}
+
+void MixerLine::Gain::setValue(float value)
+{
+    if (!(value >= getMinimum() && value <= getMaximum()))
+        throw IllegalArgumentException(
+            "Requested value " + std::to_string(value) + " out of range [-80, 0]");
+    // 0 dB is exactly 1: a hit at full level comes out sample for sample.
+    const float linear = value == 0.0f ? 1.0f : std::pow(10.0f, value / 20.0f);
+    if (line_.state_)
+        line_.state_->gain.store(linear, std::memory_order_relaxed);
 }
 
 float MixerLine::Pan::getValue() const

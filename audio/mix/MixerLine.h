@@ -77,6 +77,22 @@ private:
         MixerLine& line_;
     };
 
+    class Gain : public FloatControl {
+    public:
+        explicit Gain(MixerLine& line)
+            : line_(line)
+        {
+        }
+        Type getType() const override { return Type::MASTER_GAIN; }
+        float getValue() const override;
+        void setValue(float value) override;
+        float getMinimum() const override { return -80.0f; }
+        float getMaximum() const override { return 0.0f; }
+
+    private:
+        MixerLine& line_;
+    };
+
     // in holds frames frames of the decoder's channels; a null in ends the input.
     void convertAndPush(const float* in, std::size_t frames);
     // Pushes frames frames of the decoder's channels, spread to stereo when mono.
@@ -100,6 +116,7 @@ private:
     std::vector<float> converted_; // one converter call's output, the same
     std::vector<float> spread_; // mono spread to stereo
     Pan pan_ { *this };
+    Gain gain_ { *this };
     // Atomic: another thread may time the line while it is written.
     std::atomic<std::int64_t> firstWriteNs_ { 0 };
     std::atomic<std::int64_t> firstReadyNs_ { 0 };

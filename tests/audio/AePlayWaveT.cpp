@@ -100,24 +100,27 @@ private:
     int reads_ = 0;
 };
 
-class FakePan final : public FloatControl {
+// A pan or a gain that notes each value set as "pan V" or "gain V".
+class FakeControl final : public FloatControl {
 public:
-    explicit FakePan(Journal& journal)
+    FakeControl(Journal& journal, Type type)
         : journal_(journal)
+        , type_(type)
     {
     }
-    Type getType() const override { return Type::PAN; }
+    Type getType() const override { return type_; }
     float getValue() const override { return value_; }
     void setValue(float value) override
     {
         value_ = value;
-        journal_.add("pan " + std::to_string(value));
+        journal_.add((type_ == Type::PAN ? "pan " : "gain ") + std::to_string(value));
     }
-    float getMinimum() const override { return -1; }
-    float getMaximum() const override { return 1; }
+    float getMinimum() const override { return type_ == Type::PAN ? -1 : -80; }
+    float getMaximum() const override { return type_ == Type::PAN ? 1 : 0; }
 
 private:
     Journal& journal_;
+    Type type_;
     float value_ = 0;
 };
 
@@ -126,7 +129,8 @@ public:
     FakeLine(Journal& journal, bool hasPan)
         : journal_(journal)
         , hasPan_(hasPan)
-        , pan_(journal)
+        , pan_(journal, FloatControl::Type::PAN)
+        , gain_(journal, FloatControl::Type::MASTER_GAIN)
     {
     }
     ~FakeLine() override { journal_.add("line released"); }
@@ -135,12 +139,12 @@ public:
         journal_.add("open " + std::to_string(format.frameSize));
     }
     bool isControlSupported(FloatControl::Type) const override { return hasPan_; }
-    FloatControl& getControl(FloatControl::Type) override
+    FloatControl& getControl(FloatControl::Type type) override
     {
         if (!hasPan_)
             throw IllegalArgumentException("no pan");
         journal_.add("getControl");
-        return pan_;
+        return type == FloatControl::Type::PAN ? pan_ : gain_;
     }
     void start() override { journal_.add("start"); }
     std::int32_t write(const std::byte* buffer, std::int32_t off, std::int32_t len) override
@@ -159,7 +163,8 @@ public:
 private:
     Journal& journal_;
     bool hasPan_;
-    FakePan pan_;
+    FakeControl pan_;
+    FakeControl gain_;
 };
 
 class FakeSystem final : public AudioSystem {
@@ -390,6 +395,25 @@ TEST_F(AePlayWaveT, PanFollowsThePosition)
         if (!c.panCalls.empty()) {
             EXPECT_LT(std::find(calls.begin(), calls.end(), c.panCalls.back()), start);
         }
+    }
+}
+
+TEST_F(AePlayWaveT, AGainBelowFullLevelIsSetBeforeStartAndFullLevelLeavesTheLineAlone)
+{
+    for (const float db : { -12.5f, 0.0f, -200.0f }) {
+        journal_.calls.clear();
+        AePlayWave(sample_, AePlayWave::Position::NORMAL, db).run();
+        const auto calls = journal_.snapshot();
+        const auto gain = std::find_if(calls.begin(), calls.end(),
+            [](const std::string& c) { return c.rfind("gain ", 0) == 0; });
+        if (db == 0.0f) {
+            EXPECT_EQ(gain, calls.end()) << "a full-level hit sets no gain";
+            continue;
+        }
+        ASSERT_NE(gain, calls.end()) << db;
+        EXPECT_EQ(*gain, "gain " + std::to_string(std::max(db, -80.0f)))
+            << "held to the control's range";
+        EXPECT_LT(gain, std::find(calls.begin(), calls.end(), "start"));
     }
 }
 

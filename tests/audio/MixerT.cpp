@@ -328,6 +328,41 @@ TEST(MixerLineT, PanIsABalanceThatHoldsFromTheFirstFrameAndGlidesWhenMoved)
     }
 }
 
+TEST(MixerLineT, GainScalesTheLineWithItsPanAndZeroDecibelsLeavesItExact)
+{
+    for (const float db : { 0.0f, -20.0f, -80.0f }) {
+        SCOPED_TRACE(testing::Message() << db << " dB");
+        Mixer mixer(rate);
+        auto line = mixer.createLine();
+        line->open(pcm16(2));
+        ASSERT_TRUE(line->isControlSupported(FloatControl::Type::MASTER_GAIN));
+        FloatControl& gain = line->getControl(FloatControl::Type::MASTER_GAIN);
+        EXPECT_EQ(gain.getValue(), 0.0f) << "full level by default";
+        gain.setValue(db);
+        EXPECT_NEAR(gain.getValue(), db, 1e-4f);
+        line->getControl(FloatControl::Type::PAN).setValue(-0.5f);
+        line->start();
+        writeAll(
+            *line, bytesOf(std::vector<std::int16_t>(static_cast<std::size_t>(12 * block), 16383)));
+        const auto out = renderBlocks(mixer, 1);
+        const float level = 16383.0f / 32768.0f;
+        if (db == 0.0f) {
+            EXPECT_EQ(out[0], level) << "as it is, sample for sample";
+        } else {
+            EXPECT_NEAR(out[0], level * std::pow(10.0f, db / 20.0f), 1e-7f)
+                << "from the first frame";
+        }
+        EXPECT_EQ(out[1], out[0] * 0.5f) << "with the pan";
+    }
+    Mixer mixer(rate);
+    auto line = mixer.createLine();
+    line->open(pcm16(2));
+    FloatControl& gain = line->getControl(FloatControl::Type::MASTER_GAIN);
+    EXPECT_THROW(gain.setValue(1.0f), IllegalArgumentException) << "never louder than the file";
+    EXPECT_THROW(gain.setValue(-81.0f), IllegalArgumentException);
+    EXPECT_THROW(gain.setValue(std::nanf("")), IllegalArgumentException);
+}
+
 TEST(MixerLineT, BadRequestsAreRefused)
 {
     Mixer mixer(rate);
