@@ -5,6 +5,7 @@
 #include "audio/OutputDevice.h"
 #include "audio/PlayerThreads.h"
 #include "config/Keys.h"
+#include "midi/MidiDispatch.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/EventThread.h"
 #include "toolkit/ProcessExit.h"
@@ -32,6 +33,7 @@ void wireProgram()
     audio::openOutputEarly();
     audio::prewarmPlayerThreads();
     AePlayWave::setMissingFilePrompt(askAboutMissingFile);
+    midi::startMidiInput();
     Keys::openMainWindow = [] {
         auto* window = new Main;
         window->show();

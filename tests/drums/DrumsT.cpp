@@ -4,9 +4,15 @@
 #include "drums/DrumTable.h"
 #include "drums/KeyCodes.h"
 #include "drums/KeyDispatch.h"
+#include "midi/MidiDispatch.h"
+#include "midi/MidiParser.h"
+#include "midi/NoteMap.h"
+#include "midi/NoteQueue.h"
 
 #include <QKeyEvent>
 #include <gtest/gtest.h>
+#include <thread>
+#include <utility>
 
 using namespace testing_support;
 
@@ -203,4 +209,136 @@ TEST(KeyDispatch, EveryAutoRepeatedPressStartsOnePlayer)
     for (int i = 0; i < 9; ++i)
         press(Qt::Key_P, Qt::NoModifier, true);
     EXPECT_EQ(players.started.size(), 10u);
+}
+
+namespace {
+
+// The notes a byte stream holds, as (channel, note, velocity).
+std::vector<std::tuple<int, int, int>> notesIn(
+    std::vector<std::uint8_t> bytes, midi::MidiParser& parser)
+{
+    std::vector<std::tuple<int, int, int>> notes;
+    parser.feed(bytes.data(), bytes.size(),
+        [&](const midi::NoteOn& n) { notes.emplace_back(n.channel, n.note, n.velocity); });
+    return notes;
+}
+
+} // namespace
+
+TEST(MidiNotes, TheGeneralMidiDrumNotesPlayTheirDrumsAndNoOtherNotePlays)
+{
+    const std::vector<std::pair<std::vector<int>, const char*>> map { { { 35, 36 }, "Bass Drum" },
+        { { 37, 38, 39, 40 }, "Snare Drum" }, { { 48, 50 }, "High Tom" },
+        { { 45, 47 }, "Medium Tom" }, { { 41, 43 }, "Floor Tom" }, { { 42, 44 }, "Closed Hi Hat" },
+        { { 46 }, "Open Hi Hat" }, { { 51, 59 }, "Ride" }, { { 53 }, "Ride Cup" },
+        { { 49, 57 }, "Crash" }, { { 52 }, "China" }, { { 55 }, "Splash" } };
+    int mapped = 0;
+    for (const auto& [notes, name] : map) {
+        for (const int note : notes) {
+            const drums::Drum* drum = midi::drumForNote(note);
+            ASSERT_NE(drum, nullptr) << note;
+            EXPECT_STREQ(drum->name, name) << note;
+            ++mapped;
+        }
+    }
+    int playing = 0;
+    for (int note = -1; note <= 128; ++note)
+        playing += midi::drumForNote(note) != nullptr;
+    EXPECT_EQ(playing, mapped) << "every other note plays nothing";
+}
+
+TEST(MidiNotes, VelocityIsAGainThatRisesWithItAndLeaves127AsItIs)
+{
+    EXPECT_EQ(midi::velocityGainDb(127), 0.0f) << "as a key press plays it";
+    float before = -1000.0f;
+    for (int velocity = 1; velocity <= 127; ++velocity) {
+        const float db = midi::velocityGainDb(velocity);
+        EXPECT_GT(db, before) << velocity;
+        EXPECT_LE(db, 0.0f) << velocity;
+        before = db;
+    }
+    EXPECT_GE(midi::velocityGainDb(1), -40.5f) << "a ghost note is still heard";
+    EXPECT_NEAR(midi::velocityGainDb(64), -11.7f, 0.2f) << "half the velocity, a quarter the level";
+}
+
+TEST(MidiNotes, TheParserFindsNoteOnsThroughRunningStatusExclusivesAndRealTimeBytes)
+{
+    midi::MidiParser parser;
+    using Notes = std::vector<std::tuple<int, int, int>>;
+    // Running status: one status byte for three notes, the second of velocity 0 (a note-off).
+    EXPECT_EQ(notesIn({ 0x99, 36, 100, 38, 0, 42, 64 }, parser),
+        (Notes { { 9, 36, 100 }, { 9, 42, 64 } }));
+    // A message split between two reads, with a clock byte in the middle of it.
+    EXPECT_EQ(notesIn({ 0x90, 38 }, parser), Notes {});
+    EXPECT_EQ(notesIn({ 0xF8, 90 }, parser), (Notes { { 0, 38, 90 } }));
+    // Note-offs, controllers, programs, pitch bends and pressure play nothing, and the running
+    // status is theirs afterwards.
+    EXPECT_EQ(
+        notesIn({ 0x89, 36, 64, 0xB9, 7, 100, 4, 5, 0xC9, 3, 0xE0, 0, 64, 0xD0, 20, 21 }, parser),
+        Notes {});
+    // Data bytes with no status before them; a system exclusive, which ends running status,
+    // whose bytes would be a note under it, and data bytes after it; a status byte that cuts a
+    // message short.
+    midi::MidiParser fresh;
+    EXPECT_EQ(
+        notesIn(
+            { 40, 50, 0x99, 36, 80, 0xF0, 36, 100, 0xF7, 38, 100, 0x92, 40, 0x93, 41, 70 }, fresh),
+        (Notes { { 9, 36, 80 }, { 3, 41, 70 } }));
+    // System common ends running status; song position's two data bytes are not a note.
+    EXPECT_EQ(notesIn({ 0x99, 36, 80, 0xF2, 36, 80, 38, 80 }, fresh), (Notes { { 9, 36, 80 } }));
+}
+
+TEST(MidiNotes, TheQueueHandsNotesOverInOrderAndCountsWhatItDrops)
+{
+    static_assert(std::atomic<std::size_t>::is_always_lock_free, "no lock on the real-time side");
+    midi::NoteQueue queue;
+    const std::size_t burst = 1000; // a broken source: a thousand notes in one cycle
+    std::size_t taken = 0;
+    for (std::size_t i = 0; i < burst; ++i)
+        taken += queue.push({ 9, static_cast<std::uint8_t>(i % 128), 100 });
+    EXPECT_EQ(taken, midi::NoteQueue::capacity);
+    EXPECT_EQ(queue.dropped(), burst - midi::NoteQueue::capacity);
+    midi::NoteOn note;
+    for (std::size_t i = 0; i < midi::NoteQueue::capacity; ++i) {
+        ASSERT_TRUE(queue.pop(note));
+        EXPECT_EQ(note.note, i % 128) << "oldest first";
+    }
+    EXPECT_FALSE(queue.pop(note));
+
+    // One thread writes while another reads: every note arrives once, in order.
+    midi::NoteQueue shared;
+    constexpr int notes = 100000;
+    std::thread writer([&] {
+        for (int i = 0; i < notes;)
+            if (shared.push({ 0, static_cast<std::uint8_t>(i % 128),
+                    static_cast<std::uint8_t>(1 + i % 127) }))
+                ++i;
+    });
+    int read = 0;
+    while (read < notes) {
+        if (!shared.pop(note))
+            continue;
+        ASSERT_EQ(note.note, read % 128) << read;
+        ASSERT_EQ(note.velocity, 1 + read % 127) << read;
+        ++read;
+    }
+    writer.join();
+}
+
+TEST(MidiNotes, ANoteStartsItsDrumFromTheCurrentKitAtItsVelocitysGain)
+{
+    StoreGuard guard;
+    std::vector<std::pair<QString, float>> hits;
+    midi::HitStarter before = midi::setHitStarter(
+        [&](const QString& path, float gainDb) { hits.emplace_back(path, gainDb); });
+    DrumKeys::drumFolder = "brushes";
+    EXPECT_STREQ(midi::dispatchNote({ 9, 38, 127 })->name, "Snare Drum");
+    EXPECT_STREQ(midi::dispatchNote({ 0, 49, 30 })->name, "Crash") << "on any channel";
+    EXPECT_EQ(midi::dispatchNote({ 9, 60, 127 }), nullptr);
+    midi::setHitStarter(std::move(before));
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0].first, "./kits/brushes/Snare.wav");
+    EXPECT_EQ(hits[0].second, 0.0f);
+    EXPECT_EQ(hits[1].first, "./kits/brushes/Crash.wav");
+    EXPECT_EQ(hits[1].second, midi::velocityGainDb(30));
 }

@@ -3,6 +3,7 @@
 //   dropcheck noise FILE SECONDS RATE   writes a WAV of steady pink noise, 16-bit stereo
 //   dropcheck pulse FILE MS RATE        writes a WAV of one flat pulse at -34 dB, 16-bit
 //                                       stereo
+//   dropcheck tone FILE HZ MS RATE      writes a WAV of a sine at -6 dB, 16-bit stereo
 //   dropcheck now                       prints the monotonic clock
 //   dropcheck pauses SECONDS MIN_MS
 //       a minimal real-time thread on each processor, at the highest priority, that wakes every
@@ -51,6 +52,18 @@
 
 namespace {
 
+// A 16-bit stereo WAV of interleaved samples; 2 when it cannot be written.
+int writeStereo(const char* path, const std::vector<short>& samples, int rate)
+{
+    SF_INFO info { 0, rate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0 };
+    SNDFILE* file = sf_open(path, SFM_WRITE, &info);
+    if (!file)
+        return 2;
+    sf_writef_short(file, samples.data(), static_cast<sf_count_t>(samples.size() / 2));
+    sf_close(file);
+    return 0;
+}
+
 int noise(const char* path, double seconds, int rate)
 {
     const auto frames = static_cast<std::size_t>(seconds * rate);
@@ -72,13 +85,7 @@ int noise(const char* path, double seconds, int rate)
             s = 1;
         samples[2 * i] = samples[2 * i + 1] = s;
     }
-    SF_INFO info { 0, rate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0 };
-    SNDFILE* file = sf_open(path, SFM_WRITE, &info);
-    if (!file)
-        return 2;
-    sf_writef_short(file, samples.data(), static_cast<sf_count_t>(frames));
-    sf_close(file);
-    return 0;
+    return writeStereo(path, samples, rate);
 }
 
 // Low enough that a hundred hits at once stay under full scale, where the limiter never acts.
@@ -86,13 +93,17 @@ int pulse(const char* path, double ms, int rate)
 {
     const auto frames = static_cast<std::size_t>(ms * rate / 1000);
     const std::vector<short> samples(2 * frames, 655);
-    SF_INFO info { 0, rate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0 };
-    SNDFILE* file = sf_open(path, SFM_WRITE, &info);
-    if (!file)
-        return 2;
-    sf_writef_short(file, samples.data(), static_cast<sf_count_t>(frames));
-    sf_close(file);
-    return 0;
+    return writeStereo(path, samples, rate);
+}
+
+int tone(const char* path, double hz, double ms, int rate)
+{
+    const auto frames = static_cast<std::size_t>(ms * rate / 1000);
+    std::vector<short> samples(2 * frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        samples[2 * i] = samples[2 * i + 1]
+            = static_cast<short>(std::lround(16384 * std::sin(2 * M_PI * hz * i / rate)));
+    return writeStereo(path, samples, rate);
 }
 
 double monotonicSeconds()
@@ -849,6 +860,8 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "noise" && argc == 5)
         return noise(argv[2], std::atof(argv[3]), std::atoi(argv[4]));
+    if (mode == "tone" && argc == 6)
+        return tone(argv[2], std::atof(argv[3]), std::atof(argv[4]), std::atoi(argv[5]));
     if (mode == "pulse" && argc == 5)
         return pulse(argv[2], std::atof(argv[3]), std::atoi(argv[4]));
     if (mode == "now" && argc == 2)
@@ -866,7 +879,8 @@ int main(int argc, char** argv)
         return buffer(std::atol(argv[2]), std::atol(argv[3]), std::atof(argv[4]), argv[5], argv[6],
             argc == 8 ? std::atof(argv[7]) : 0.0);
     std::fprintf(stderr,
-        "usage: dropcheck noise FILE SECONDS RATE | pulse FILE MS RATE | now | pauses SECONDS "
+        "usage: dropcheck noise FILE SECONDS RATE | pulse FILE MS RATE | tone FILE HZ MS RATE | "
+        "now | pauses SECONDS "
         "MIN_MS | judge REC RATE "
         "SECONDS TIMES PAUSES LOG | excuse MS FROM TO PAUSES LOG | lost MISSING PER_SECOND FROM TO "
         "PAUSES LOG | buffer USEC LIMIT_USEC AT "

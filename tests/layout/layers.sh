@@ -13,13 +13,14 @@ rules=(
     "toolkit|"
     "bindings|"
     "drums|bindings audio"
+    "midi|drums bindings audio"
     "config|drums bindings toolkit"
-    "app|toolkit bindings audio drums config resources"
+    "app|toolkit bindings audio drums midi config resources"
     "tools|tools"
     "bench|audio drums app bindings toolkit config bench"
-    "tests|toolkit bindings audio drums config app tests"
+    "tests|toolkit bindings audio drums midi config app tests"
 )
-folders="toolkit bindings audio drums config app resources tools tests bench"
+folders="toolkit bindings audio drums midi config app resources tools tests bench"
 
 # The rule for a file: the first whose folder holds it.
 rule_for() {
