@@ -67,7 +67,8 @@ for entry in l:"Operation not supported" period:"Is a directory" comma:"Permissi
   reports=$((reports + 1))
   wait_for 10 log_reaches "$reports" '^audio\.IOException' ||
     fail "key $key: no report of $reason"
-  tail -n 20 "$E2E_DIR/program.log" | grep -q "$reason" || fail "key $key: not reported as $reason"
+  grep '^audio\.IOException' "$E2E_DIR/program.log" | tail -n 1 | grep -q "$reason" ||
+    fail "key $key: not reported as $reason"
   note "key $key: reported, $reason"
   expect_drum e "$kit" Snare "a snare after key $key"
 done
