@@ -4,23 +4,27 @@
 // recording of the server's monitor (the null sink renders ahead of the wall clock, so only
 // differences within the recording mean anything). Prints a table; passes or fails nothing.
 //
-//   tamborel-heardbench [PRESSES] [MONITOR] [QUANTUM] [linger]
+//   tamborel-heardbench [PRESSES] [MONITOR] [QUANTUM] [linger|midi]
 //       (defaults: 100, cap.monitor, none, no lingering)
 // The presses begin 3 s after the output opens, as soon as a user could play. On PipeWire, a
 // QUANTUM makes the reference ask for it, which sets the whole graph's pace when it is the
 // smallest asked for: both are then measured at it, whether the machine holds it or not (the
 // underruns say). "linger" then plays for 30 s and rests for a minute, telling the buffer the
 // stream asks for after each, and what the program and the server (BENCH_SERVER_PID) cost over
-// the rest's last 20 s.
+// the rest's last 20 s. "midi" (PipeWire only) strikes every other hit as a note from a MIDI
+// source of the bench's own, which the program links as it would a drum kit plugged in, and
+// tells keys and notes apart; then how many notes a second the input takes without a loss.
 #include "app/Main.h"
 #include "audio/OutputDevice.h"
 #include "audio/mix/Mixer.h"
 #include "bench/BenchFigures.h"
 #include "bench/ReferenceClick.h"
 #include "bindings/DrumKeys.h"
+#include "midi/MidiDispatch.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QTemporaryDir>
 #include <cmath>
@@ -153,6 +157,35 @@ void playThenRest(Main& window, std::chrono::seconds playing, std::chrono::secon
     std::fflush(stdout);
 }
 
+// Sleeps while the event thread goes on: MIDI notes are played from it.
+void waitServing(std::chrono::milliseconds span)
+{
+    const auto until = std::chrono::steady_clock::now() + span;
+    while (std::chrono::steady_clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+}
+
+// Notes struck at perSecond for seconds: how many the program played.
+void noteRate(bench::MidiSource& source, int perSecond, int seconds)
+{
+    const audio::Mixer& mixer = audio::outputMixer();
+    const auto opened = mixer.linesOpened();
+    const auto start = std::chrono::steady_clock::now();
+    const int notes = perSecond * seconds;
+    for (int i = 0; i < notes; ++i) {
+        source.strike(36, 127);
+        const auto next = start + std::chrono::microseconds(1'000'000LL * (i + 1) / perSecond);
+        while (std::chrono::steady_clock::now() < next)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    waitServing(std::chrono::seconds(2));
+    std::printf("notes struck %d a second for %d s: %d, played %llu\n", perSecond, seconds, notes,
+        static_cast<unsigned long long>(mixer.linesOpened() - opened));
+    std::fflush(stdout);
+}
+
 void print(const char* what, const std::vector<double>& values)
 {
     std::printf("%-58s %6zu %8.2f %8.2f %8.2f %8.2f\n", what, values.size(),
@@ -171,6 +204,7 @@ int main(int argc, char** argv)
     const std::string monitor = argc > 2 ? argv[2] : "cap.monitor";
     const int quantum = argc > 3 ? std::atoi(argv[3]) : 0;
     const bool linger = argc > 4 && std::string(argv[4]) == "linger";
+    const bool midi = argc > 4 && std::string(argv[4]) == "midi";
     QTemporaryDir scratch;
     writeClickKit(fs::path(scratch.path().toStdString()) / "kits" / "bench");
     QDir::setCurrent(scratch.path());
@@ -212,14 +246,28 @@ int main(int argc, char** argv)
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     Main window;
+    std::unique_ptr<bench::MidiSource> pads;
+    if (midi) {
+        pads = bench::openPipeWireMidiSource(failure);
+        if (!pads) {
+            std::printf("== Heard: %s\n", failure.c_str());
+            return 0;
+        }
+        midi::startMidiInput();
+        // The input opens and links the source.
+        waitServing(std::chrono::seconds(2));
+    }
     const audio::Mixer& mixer = audio::outputMixer();
     const auto mixerUnderruns = mixer.underruns();
     const auto serverUnderruns = audio::outputInfo().serverUnderruns;
     for (int i = 0; i < presses; ++i) {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_P, Qt::NoModifier);
         reference->trigger();
-        window.KeyListener(&press);
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        if (pads && i % 2)
+            pads->strike(36, 127);
+        else
+            window.KeyListener(&press);
+        waitServing(std::chrono::milliseconds(150));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ::kill(recorder, SIGTERM);
@@ -233,15 +281,21 @@ int main(int argc, char** argv)
     // Each press's two sounds: the nearest of ours to each reference click, within a third of
     // the time between presses. Ours may come first: each client's buffer is at its own point
     // of its cycle when the press comes.
-    std::vector<double> behind;
+    std::vector<double> behind, byKey, byNote;
     std::size_t next = 0;
     const std::size_t pairing = rate * 50 / 1000;
-    for (const std::size_t at : references) {
+    for (std::size_t k = 0; k < references.size(); ++k) {
+        const std::size_t at = references[k];
         while (next < ours.size() && ours[next] + pairing < at)
             ++next;
-        if (next < ours.size() && ours[next] <= at + pairing)
-            behind.push_back(
-                1000.0 * (static_cast<double>(ours[next]) - static_cast<double>(at)) / rate);
+        if (next >= ours.size() || ours[next] > at + pairing)
+            continue;
+        const double ms
+            = 1000.0 * (static_cast<double>(ours[next]) - static_cast<double>(at)) / rate;
+        behind.push_back(ms);
+        // Every reference click heard: the k-th is the k-th hit's.
+        if (pads && references.size() == static_cast<std::size_t>(presses))
+            (k % 2 ? byNote : byKey).push_back(ms);
     }
     const audio::OutputInfo after = audio::outputInfo();
     std::printf("== Heard: key event to sound at the server, behind a minimal client of the same "
@@ -251,6 +305,10 @@ int main(int argc, char** argv)
         1000.0 * after.targetLatencyFrames / after.sampleRate);
     std::printf("%-58s %6s %8s %8s %8s %8s\n", "", "found", "min ms", "median", "p99", "max");
     print("our sound behind the reference click", behind);
+    if (pads) {
+        print("  of a key press", byKey);
+        print("  of a MIDI note", byNote);
+    }
     std::printf("presses %d, reference clicks heard %zu, our sounds heard %zu; underruns during "
                 "the run: server %llu, mixer %llu\n",
         presses, references.size(), ours.size(),
@@ -259,5 +317,9 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     if (linger)
         playThenRest(window, std::chrono::seconds(30), std::chrono::seconds(60));
+    if (pads) {
+        for (const int perSecond : { 100, 1000, 4000 })
+            noteRate(*pads, perSecond, 2);
+    }
     std::_Exit(0);
 }

@@ -1,9 +1,13 @@
 #include "bench/ReferenceClick.h"
 
+#include <pipewire/filter.h>
 #include <pipewire/pipewire.h>
 #include <pulse/pulseaudio.h>
+#include <spa/control/control.h>
 #include <spa/param/audio/format-utils.h>
+#include <spa/pod/builder.h>
 
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <sched.h>
@@ -120,6 +124,101 @@ private:
     Clicker clicker_;
 };
 
+class PipeWireMidi final : public MidiSource {
+public:
+    ~PipeWireMidi() override
+    {
+        if (loop_)
+            pw_thread_loop_stop(loop_);
+        if (filter_)
+            pw_filter_destroy(filter_);
+        if (core_)
+            pw_core_disconnect(core_);
+        if (context_)
+            pw_context_destroy(context_);
+        if (loop_)
+            pw_thread_loop_destroy(loop_);
+    }
+    void strike(int note, int velocity) override
+    {
+        // One writer: the bench's own thread.
+        const unsigned at = written_.load(std::memory_order_relaxed);
+        if (at - sent_.load(std::memory_order_acquire) >= notes_.size())
+            return;
+        notes_[at % notes_.size()] = static_cast<std::uint16_t>(note << 8 | velocity);
+        written_.store(at + 1, std::memory_order_release);
+    }
+
+    bool open(std::string& failure)
+    {
+        pw_init(nullptr, nullptr);
+        loop_ = pw_thread_loop_new("midi-source", nullptr);
+        context_ = pw_context_new(pw_thread_loop_get_loop(loop_),
+            pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+        pw_thread_loop_start(loop_);
+        pw_thread_loop_lock(loop_);
+        core_ = pw_context_connect(context_, nullptr, 0);
+        if (!core_) {
+            pw_thread_loop_unlock(loop_);
+            failure = "no PipeWire server";
+            return false;
+        }
+        events_.version = PW_VERSION_FILTER_EVENTS;
+        events_.process
+            = [](void* data, spa_io_position*) { static_cast<PipeWireMidi*>(data)->process(); };
+        filter_ = pw_filter_new(core_, "bench-midi",
+            pw_properties_new(PW_KEY_MEDIA_TYPE, "Midi", PW_KEY_MEDIA_CATEGORY, "Playback",
+                PW_KEY_NODE_WANT_DRIVER, "true", nullptr));
+        pw_filter_add_listener(filter_, &listener_, &events_, this);
+        port_ = pw_filter_add_port(filter_, PW_DIRECTION_OUTPUT, PW_FILTER_PORT_FLAG_MAP_BUFFERS, 0,
+            pw_properties_new(
+                PW_KEY_FORMAT_DSP, "8 bit raw midi", PW_KEY_PORT_NAME, "output", nullptr),
+            nullptr, 0);
+        pw_filter_connect(filter_, PW_FILTER_FLAG_RT_PROCESS, nullptr, 0);
+        pw_thread_loop_unlock(loop_);
+        return true;
+    }
+
+private:
+    void process()
+    {
+        pw_buffer* b = pw_filter_dequeue_buffer(port_);
+        if (!b)
+            return;
+        spa_data& d = b->buffer->datas[0];
+        spa_pod_builder builder {};
+        spa_pod_builder_init(&builder, d.data, d.maxsize);
+        spa_pod_frame frame {};
+        spa_pod_builder_push_sequence(&builder, &frame, 0);
+        unsigned at = sent_.load(std::memory_order_relaxed);
+        const unsigned until = written_.load(std::memory_order_acquire);
+        for (; at != until; ++at) {
+            const std::uint16_t hit = notes_[at % notes_.size()];
+            const std::uint8_t message[3] { 0x99, static_cast<std::uint8_t>(hit >> 8),
+                static_cast<std::uint8_t>(hit & 0x7F) };
+            spa_pod_builder_control(&builder, 0, SPA_CONTROL_Midi);
+            spa_pod_builder_bytes(&builder, message, sizeof message);
+        }
+        sent_.store(at, std::memory_order_release);
+        spa_pod_builder_pop(&builder, &frame);
+        d.chunk->offset = 0;
+        d.chunk->stride = 1;
+        d.chunk->size = builder.state.offset;
+        pw_filter_queue_buffer(port_, b);
+    }
+
+    pw_thread_loop* loop_ = nullptr;
+    pw_context* context_ = nullptr;
+    pw_core* core_ = nullptr;
+    pw_filter* filter_ = nullptr;
+    void* port_ = nullptr;
+    spa_hook listener_ {};
+    pw_filter_events events_ {};
+    std::array<std::uint16_t, 256> notes_ {};
+    std::atomic<unsigned> written_ { 0 };
+    std::atomic<unsigned> sent_ { 0 };
+};
+
 class PulseAudioReference final : public ReferenceClick {
 public:
     ~PulseAudioReference() override
@@ -205,6 +304,14 @@ std::unique_ptr<ReferenceClick> openPipeWireReference(std::string& failure, int 
     if (!reference->open(failure, quantum))
         return nullptr;
     return reference;
+}
+
+std::unique_ptr<MidiSource> openPipeWireMidiSource(std::string& failure)
+{
+    auto source = std::make_unique<PipeWireMidi>();
+    if (!source->open(failure))
+        return nullptr;
+    return source;
 }
 
 std::unique_ptr<ReferenceClick> openPulseAudioReference(int targetFrames, std::string& failure)

@@ -15,6 +15,15 @@ public:
     virtual void trigger() = 0;
 };
 
+// A MIDI source on PipeWire, as a drum kit plugged in would be: each strike goes out as a
+// note-on in the very next cycle it is asked for (many strikes between two cycles, at once).
+class MidiSource {
+public:
+    virtual ~MidiSource() = default;
+    virtual void strike(int note, int velocity) = 0;
+};
+std::unique_ptr<MidiSource> openPipeWireMidiSource(std::string& failure);
+
 // On PipeWire, following whatever quantum the graph runs at; or, given a quantum, asking for it,
 // which sets the pace of the whole graph when it is the smallest asked for.
 std::unique_ptr<ReferenceClick> openPipeWireReference(std::string& failure, int quantum = 0);

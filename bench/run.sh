@@ -36,6 +36,9 @@ for server in pulseaudio pipewire; do
     echo
     echo "### pipewire, the program alone, then 30 s of sound and a minute of silence"
     "$build/bench/tamborel-heardbench" 30 cap.monitor 0 linger
+    echo
+    echo "### pipewire, keys and MIDI notes in turn, then notes a second"
+    "$build/bench/tamborel-heardbench" 40 cap.monitor 0 midi
   else
     "$build/bench/tamborel-heardbench" 30 cap.monitor 0 linger
   fi

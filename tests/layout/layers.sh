@@ -17,7 +17,7 @@ rules=(
     "config|drums bindings toolkit"
     "app|toolkit bindings audio drums midi config resources"
     "tools|tools"
-    "bench|audio drums app bindings toolkit config bench"
+    "bench|audio drums midi app bindings toolkit config bench"
     "tests|toolkit bindings audio drums midi config app tests"
 )
 folders="toolkit bindings audio drums midi config app resources tools tests bench"
