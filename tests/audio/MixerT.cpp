@@ -1,4 +1,5 @@
 // Lines and the mixer, driven block by block with no device.
+#include "CountingNew.h"
 #include "MixerDriving.h"
 #include "audio/AudioException.h"
 #include "audio/mix/MixConfig.h"
@@ -18,46 +19,6 @@
 #include <thread>
 
 using namespace audio;
-
-// Counts allocations made on a thread while it is marked, to prove render allocates nothing.
-namespace {
-thread_local bool countingHere = false;
-std::atomic<std::size_t> countedAllocations { 0 };
-
-void* allocate(std::size_t size)
-{
-    if (countingHere)
-        countedAllocations.fetch_add(1);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    return allocate(size);
-}
-void* operator new[](std::size_t size)
-{
-    return allocate(size);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -602,22 +563,22 @@ TEST(MixerT, RenderAllocatesNothing)
     });
     std::vector<float> out(block * 2);
     // The counter sees an allocation made where it looks.
-    countingHere = true;
+    testing_support::countAllocationsHere(true);
     auto* probe = new int(1);
     asm volatile("" : : "g"(probe) : "memory"); // keep the allocation
-    countingHere = false;
+    testing_support::countAllocationsHere(false);
     delete probe;
-    ASSERT_EQ(countedAllocations.exchange(0), 1u);
+    ASSERT_EQ(testing_support::takeCountedAllocations(), 1u);
 
     for (int b = 0; b < 40 || !drained; ++b) {
         if (b % 10 == 5 && b < 100)
             lines[static_cast<std::size_t>(b)]->getControl(FloatControl::Type::PAN).setValue(0.5f);
-        countingHere = true;
+        testing_support::countAllocationsHere(true);
         mixer.render(out.data(), block);
-        countingHere = false;
+        testing_support::countAllocationsHere(false);
     }
     drainer.join();
-    EXPECT_EQ(countedAllocations.load(), 0u);
+    EXPECT_EQ(testing_support::takeCountedAllocations(), 0u);
 }
 
 TEST(MixerT, ClosedLinesFreeTheirMemoryAndTheirSlots)

@@ -1,3 +1,4 @@
+#include "CountingNew.h"
 #include "TestSupport.h"
 
 #include "bindings/DrumKeys.h"
@@ -304,6 +305,17 @@ TEST(MidiNotes, TheQueueHandsNotesOverInOrderAndCountsWhatItDrops)
         EXPECT_EQ(note.note, i % 128) << "oldest first";
     }
     EXPECT_FALSE(queue.pop(note));
+
+    // What the real-time thread does with a cycle's bytes allocates nothing.
+    midi::MidiParser parser;
+    midi::NoteQueue handed;
+    const std::uint8_t cycle[] { 0x99, 36, 100, 38, 90, 0xF8, 0xF0, 1, 2, 0xF7, 0x89, 36, 0 };
+    testing_support::countAllocationsHere(true);
+    for (int i = 0; i < 200; ++i)
+        parser.feed(cycle, sizeof cycle, [&](const midi::NoteOn& n) { handed.push(n); });
+    testing_support::countAllocationsHere(false);
+    EXPECT_EQ(testing_support::takeCountedAllocations(), 0u);
+    EXPECT_EQ(handed.dropped(), 400u - midi::NoteQueue::capacity);
 
     // One thread writes while another reads: every note arrives once, in order.
     midi::NoteQueue shared;
