@@ -6,11 +6,11 @@ set -euo pipefail
 run_packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
-  libsdl2-dev libpipewire-0.3-dev libpulse-dev libsndfile1-dev libsoxr-dev libsamplerate0-dev
+  libsdl2-dev libpipewire-0.3-dev libpulse-dev libsndfile1-dev libsoxr-dev
   fonts-dejavu-core fonts-liberation
 )
 test_packages=(
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  googletest libgtest-dev libgmock-dev libsamplerate0-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils x11-xserver-utils xdotool openbox imagemagick dbus-daemon dbus-bin jq
   pulseaudio pulseaudio-utils pipewire pipewire-bin wireplumber pipewire-pulse
