@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/Clock.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -10,11 +12,8 @@ namespace bench {
 
 using Clock = std::chrono::steady_clock;
 
-inline std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
-}
+// The clock the mixer stamps its lines with.
+using audio::monotonicNs;
 
 // The p-th percentile (nearest rank) of the samples; NaN when there are none.
 inline double percentile(std::vector<double> v, double p)

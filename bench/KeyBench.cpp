@@ -29,7 +29,7 @@
 namespace {
 
 using bench::Clock;
-using bench::nowNs;
+using bench::monotonicNs;
 using bench::percentile;
 
 // The real audio service, with every line watched: when a line closes, the time it first held
@@ -134,9 +134,9 @@ void pressAndTime(Main& window, WatchedAudio& audio, int qtKey, Figures& figures
 {
     QKeyEvent press(QEvent::KeyPress, qtKey, Qt::NoModifier);
     const std::int64_t cpuBefore = threadCpuNs();
-    const std::int64_t before = nowNs();
+    const std::int64_t before = monotonicNs();
     window.KeyListener(&press);
-    const std::int64_t after = nowNs();
+    const std::int64_t after = monotonicNs();
     const std::int64_t cpuAfter = threadCpuNs();
     figures.listenerUs.push_back(static_cast<double>(after - before) / 1e3);
     figures.listenerCpuUs.push_back(static_cast<double>(cpuAfter - cpuBefore) / 1e3);

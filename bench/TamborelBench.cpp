@@ -33,7 +33,7 @@
 
 using namespace audio;
 using bench::Clock;
-using bench::nowNs;
+using bench::monotonicNs;
 using bench::percentile;
 
 namespace {
@@ -215,7 +215,7 @@ void SDLCALL naiveFill(void* userdata, Uint8* stream, int len)
 {
     auto* sound = static_cast<NaiveSound*>(userdata);
     if (sound->firstCallbackNs.load() == 0)
-        sound->firstCallbackNs = nowNs();
+        sound->firstCallbackNs = monotonicNs();
     auto* out = reinterpret_cast<float*>(stream);
     const std::size_t n = static_cast<std::size_t>(len) / sizeof(float);
     for (std::size_t i = 0; i < n; ++i)
@@ -239,7 +239,7 @@ template <typename Send> void naiveLatency(int sounds, Send send)
     for (int i = 0; i < sounds; ++i) {
         NaiveSound sound;
         sound.samples.assign(2 * 4096, 0.1f);
-        const std::int64_t start = nowNs();
+        const std::int64_t start = monotonicNs();
         const SDL_AudioDeviceID id = openNaive(sound);
         if (id == 0)
             break;

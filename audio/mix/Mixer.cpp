@@ -1,29 +1,20 @@
 #include "audio/mix/Mixer.h"
 
+#include "audio/Clock.h"
+#include "audio/mix/FlushDenormals.h"
 #include "audio/mix/LineState.h"
 #include "audio/mix/MixConfig.h"
 #include "audio/mix/MixerLine.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <thread>
-#if defined(__SSE__)
-#include <xmmintrin.h>
-#endif
 
 namespace audio {
 
 namespace {
 
 std::atomic<std::size_t> liveStates { 0 };
-
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-        std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Adds count frames of one span, the gains moving linearly from (l0, r0) by (dl, dr) a frame
 // (done is how many frames of the block came before this span) and the whole scaled by an
@@ -46,26 +37,6 @@ void addSpan(float* out, const float* in, std::size_t count, float left, float r
         out[2 * i + 1] += in[2 * i + 1] * right;
     }
 }
-
-// Denormal floats cost a hundred times a normal one on x86: a decaying tail or a limiter's
-// gain creeping back to 1 would make a block late. Flushed to zero while render runs.
-class FlushDenormals {
-public:
-#if defined(__SSE__)
-    FlushDenormals() noexcept
-        : saved_(_mm_getcsr())
-    {
-        _mm_setcsr(saved_ | 0x8040); // flush to zero, denormals are zero
-    }
-    ~FlushDenormals()
-    {
-        _mm_setcsr(saved_);
-    }
-
-private:
-    unsigned saved_;
-#endif
-};
 
 } // namespace
 
@@ -258,7 +229,7 @@ void Mixer::render(float* out, int frames) noexcept
 {
     const FlushDenormals flush;
     // The clock is read for the late-block figure and when a line begins (its latency).
-    const std::int64_t start = nowNs();
+    const std::int64_t start = monotonicNs();
     renderSequence_.fetch_add(1, std::memory_order_seq_cst);
 
     const auto n = static_cast<std::size_t>(std::max(frames, 0));
@@ -294,7 +265,7 @@ void Mixer::render(float* out, int frames) noexcept
             line->gainLeft = targetLeft;
             line->gainRight = targetRight;
             if (!firstOutput)
-                firstOutput = nowNs();
+                firstOutput = monotonicNs();
             line->firstOutputNs.store(firstOutput, std::memory_order_relaxed);
         } else if (line->starved) {
             line->starved = false;
@@ -361,7 +332,7 @@ void Mixer::render(float* out, int frames) noexcept
     if (shortLines)
         counters_.underruns.fetch_add(shortLines, std::memory_order_relaxed);
     const std::int64_t budgetNs = static_cast<std::int64_t>(n) * 1'000'000'000 / sampleRate_;
-    if (nowNs() - start > budgetNs)
+    if (monotonicNs() - start > budgetNs)
         counters_.lateBlocks.fetch_add(1, std::memory_order_relaxed);
 }
 

@@ -1,6 +1,7 @@
 #include "audio/mix/MixerLine.h"
 
 #include "audio/AudioException.h"
+#include "audio/Clock.h"
 #include "audio/mix/LineState.h"
 #include "audio/mix/MixConfig.h"
 #include "audio/mix/Mixer.h"
@@ -12,13 +13,6 @@
 namespace audio {
 
 namespace {
-
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-        std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 constexpr std::size_t pieceFrames = config::writePieceFrames;
 // Output room for one converter call; a longer output just takes more calls.
@@ -137,7 +131,7 @@ std::int32_t MixerLine::write(const std::byte* buffer, std::int32_t off, std::in
             + std::to_string(len) + " bytes, frameSize = " + std::to_string(format_.frameSize)
             + " bytes)");
     if (firstWriteNs_.load(std::memory_order_relaxed) == 0)
-        firstWriteNs_.store(nowNs(), std::memory_order_relaxed);
+        firstWriteNs_.store(monotonicNs(), std::memory_order_relaxed);
     if (state_->ended.load(std::memory_order_relaxed)) {
         // Written again after a drain: the line goes on.
         state_->ended.store(false, std::memory_order_relaxed);
@@ -166,7 +160,7 @@ std::int32_t MixerLine::write(const std::byte* buffer, std::int32_t off, std::in
 void MixerLine::becameReady()
 {
     if (firstReadyNs_.load(std::memory_order_relaxed) == 0)
-        firstReadyNs_.store(nowNs(), std::memory_order_relaxed);
+        firstReadyNs_.store(monotonicNs(), std::memory_order_relaxed);
     if (!converter_ || spareLeft_)
         return;
     spareLeft_ = true;

@@ -1,16 +1,8 @@
 #include "audio/output/Realtime.h"
 
 #include <sched.h>
-#include <time.h>
 
 namespace audio {
-
-std::int64_t monotonicNs() noexcept
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
 
 bool makeThisThreadRealtime(int priority)
 {

@@ -7,8 +7,8 @@ cd "$1" || exit 2
 
 # folder, then the project folders its files may include besides their own.
 rules=(
-    "audio/output|"
-    "audio/mix|audio/AudioSystem.h audio/AudioFormat.h audio/AudioException.h"
+    "audio/output|audio/Clock.h"
+    "audio/mix|audio/Clock.h audio/AudioSystem.h audio/AudioFormat.h audio/AudioException.h"
     "audio|" # and so its own layers below
     "toolkit|"
     "bindings|"
