@@ -38,6 +38,86 @@ void addSpan(float* out, const float* in, std::size_t count, float left, float r
     }
 }
 
+// A line's gains now: its pan and its gain together.
+void targetGains(const LineState& line, float& left, float& right) noexcept
+{
+    panGains(line.pan.load(std::memory_order_relaxed), left, right);
+    const float gain = line.gain.load(std::memory_order_relaxed);
+    left *= gain;
+    right *= gain;
+}
+
+// How a line enters a block.
+enum class Entry { waits, begins, comesBack, goesOn };
+
+// Begins, or comes back after running dry, only with a few blocks in hand (or the whole rest of
+// the sound), so the start is not followed by a gap. A pan and a gain set before the start hold
+// from the first frame.
+Entry enter(LineState& line, std::size_t ready, bool ended, std::size_t n) noexcept
+{
+    const bool waiting = !line.playing || line.starved;
+    if (waiting && (ready == 0 || (ready < std::max(n, config::startFrames) && !ended)))
+        return Entry::waits;
+    if (!line.playing) {
+        line.playing = true;
+        targetGains(line, line.gainLeft, line.gainRight);
+        return Entry::begins;
+    }
+    if (line.starved) {
+        line.starved = false;
+        return Entry::comesBack;
+    }
+    return Entry::goesOn;
+}
+
+struct Fades {
+    bool in; // the line comes back after running dry
+    bool out; // the line runs dry in this block
+    std::size_t frames;
+};
+
+// Adds count frames of a line from the ring's spans. A pan or gain change glides over the
+// block, so it makes no click. A line that comes back fades in over its first frames; one that
+// runs dry fades out over its last ones (or over what it has, when that is less), never to zero
+// or from it.
+void addLine(float* out, LineState& line, const SpscRing::Spans& spans, std::size_t count,
+    const Fades& fades) noexcept
+{
+    float targetLeft, targetRight;
+    targetGains(line, targetLeft, targetRight);
+    const bool glides = targetLeft != line.gainLeft || targetRight != line.gainRight;
+    if (!glides && !fades.in && !fades.out) {
+        addSpan(out, spans.p1, spans.n1, targetLeft, targetRight);
+        addSpan(out + 2 * spans.n1, spans.p2, spans.n2, targetLeft, targetRight);
+        return;
+    }
+    const float dl = (targetLeft - line.gainLeft) / static_cast<float>(count);
+    const float dr = (targetRight - line.gainRight) / static_cast<float>(count);
+    const float fadeStep = 1.0f / static_cast<float>(fades.frames + 1);
+    // Frames [from, to) with an envelope from e0 by de a frame, span by span.
+    auto add = [&](std::size_t from, std::size_t to, float e0, float de) {
+        for (std::size_t at = from; at < to;) {
+            const bool inFirst = at < spans.n1;
+            const float* src = inFirst ? spans.p1 + 2 * at : spans.p2 + 2 * (at - spans.n1);
+            const std::size_t until = inFirst ? std::min(to, spans.n1) : to;
+            addSpan(out + 2 * at, src, until - at, at, line.gainLeft, line.gainRight, dl, dr,
+                e0 + de * static_cast<float>(at - from), de);
+            at = until;
+        }
+    };
+    if (fades.in) {
+        add(0, fades.frames, fadeStep, fadeStep);
+        add(fades.frames, count, 1.0f, 0.0f);
+    } else if (fades.out) {
+        add(0, count - fades.frames, 1.0f, 0.0f);
+        add(count - fades.frames, count, 1.0f - fadeStep, -fadeStep);
+    } else {
+        add(0, count, 1.0f, 0.0f);
+    }
+    line.gainLeft = targetLeft;
+    line.gainRight = targetRight;
+}
+
 } // namespace
 
 LineState::LineState(std::size_t ringFrames)
@@ -234,105 +314,60 @@ void Mixer::render(float* out, int frames) noexcept
 
     const auto n = static_cast<std::size_t>(std::max(frames, 0));
     std::fill_n(out, n * 2, 0.0f);
-    std::int64_t firstOutput = 0;
-    std::uint64_t shortLines = 0;
-    std::uint64_t begun = 0;
-
+    BlockTally tally;
     const Table* table = table_.load(std::memory_order_seq_cst);
     for (std::size_t slot = 0; slot < table->size; ++slot) {
         LineState* line = table->slots[slot].load(std::memory_order_seq_cst);
-        if (!line || !line->started.load(std::memory_order_acquire))
-            continue;
-        // The end flag first: once it is seen, the ready count includes every frame written.
-        const bool ended = line->ended.load(std::memory_order_acquire);
-        const std::size_t ready = line->ring.readyFrames();
-        float targetLeft, targetRight;
-        panGains(line->pan.load(std::memory_order_relaxed), targetLeft, targetRight);
-        const float gain = line->gain.load(std::memory_order_relaxed);
-        targetLeft *= gain;
-        targetRight *= gain;
-
-        // Begin, or come back after running dry, only with a few blocks in hand (or the whole
-        // rest of the sound), so the start is not followed by a gap.
-        const bool waiting = !line->playing || line->starved;
-        if (waiting && (ready == 0 || (ready < std::max(n, config::startFrames) && !ended)))
-            continue;
-        bool fadeIn = false;
-        if (!line->playing) {
-            line->playing = true;
-            ++begun;
-            // A pan and a gain set before start hold from the first frame.
-            line->gainLeft = targetLeft;
-            line->gainRight = targetRight;
-            if (!firstOutput)
-                firstOutput = monotonicNs();
-            line->firstOutputNs.store(firstOutput, std::memory_order_relaxed);
-        } else if (line->starved) {
-            line->starved = false;
-            fadeIn = true;
-        }
-
-        const std::size_t count = std::min(ready, n);
-        // Running out at the block's edge is running dry too, when nothing was written since
-        // the block before: the next block would stop it at full level, too late to fade.
-        const bool runsDry = !ended && (count < n || (ready == n && ready == line->leftAfterBlock));
-        if (runsDry) {
-            ++shortLines;
-            line->starved = true;
-        }
-        line->leftAfterBlock = ready - count;
-        if (count == 0)
-            continue;
-        const SpscRing::Spans spans = line->ring.peek(count);
-        const bool panMoves = targetLeft != line->gainLeft || targetRight != line->gainRight;
-        if (!panMoves && !fadeIn && !runsDry) {
-            addSpan(out, spans.p1, spans.n1, targetLeft, targetRight);
-            addSpan(out + 2 * spans.n1, spans.p2, spans.n2, targetLeft, targetRight);
-        } else {
-            // A pan change glides over this block, so it makes no click. A line that comes back
-            // fades in over its first frames; one that runs dry fades out over its last ones
-            // (or over what it has, when that is less), never to zero or from it.
-            const float dl = (targetLeft - line->gainLeft) / static_cast<float>(count);
-            const float dr = (targetRight - line->gainRight) / static_cast<float>(count);
-            const std::size_t fade = std::min(fadeFrames_, count);
-            const float fadeStep = 1.0f / static_cast<float>(fade + 1);
-            // Frames [from, to) with an envelope from e0 by de a frame, span by span.
-            auto add = [&](std::size_t from, std::size_t to, float e0, float de) {
-                for (std::size_t at = from; at < to;) {
-                    const bool inFirst = at < spans.n1;
-                    const float* src = inFirst ? spans.p1 + 2 * at : spans.p2 + 2 * (at - spans.n1);
-                    const std::size_t until = inFirst ? std::min(to, spans.n1) : to;
-                    addSpan(out + 2 * at, src, until - at, at, line->gainLeft, line->gainRight, dl,
-                        dr, e0 + de * static_cast<float>(at - from), de);
-                    at = until;
-                }
-            };
-            if (fadeIn) {
-                add(0, fade, fadeStep, fadeStep);
-                add(fade, count, 1.0f, 0.0f);
-            } else if (runsDry) {
-                add(0, count - fade, 1.0f, 0.0f);
-                add(count - fade, count, 1.0f - fadeStep, -fadeStep);
-            } else {
-                add(0, count, 1.0f, 0.0f);
-            }
-            line->gainLeft = targetLeft;
-            line->gainRight = targetRight;
-        }
-        line->ring.consume(count);
+        if (line && line->started.load(std::memory_order_acquire))
+            mixLine(*line, out, n, tally);
     }
-
     limit(out, n);
 
     renderSequence_.fetch_add(1, std::memory_order_release);
+    countBlock(n, tally, start);
+}
+
+void Mixer::mixLine(LineState& line, float* out, std::size_t n, BlockTally& tally) noexcept
+{
+    // The end flag first: once it is seen, the ready count includes every frame written.
+    const bool ended = line.ended.load(std::memory_order_acquire);
+    const std::size_t ready = line.ring.readyFrames();
+    const Entry entry = enter(line, ready, ended, n);
+    if (entry == Entry::waits)
+        return;
+    if (entry == Entry::begins) {
+        ++tally.begun;
+        if (!tally.firstOutputNs)
+            tally.firstOutputNs = monotonicNs();
+        line.firstOutputNs.store(tally.firstOutputNs, std::memory_order_relaxed);
+    }
+
+    const std::size_t count = std::min(ready, n);
+    // Running out at the block's edge is running dry too, when nothing was written since the
+    // block before: the next block would stop it at full level, too late to fade.
+    const bool runsDry = !ended && (count < n || (ready == n && ready == line.leftAfterBlock));
+    if (runsDry) {
+        ++tally.ranDry;
+        line.starved = true;
+    }
+    line.leftAfterBlock = ready - count;
+    if (count == 0)
+        return;
+    const Fades fades { entry == Entry::comesBack, runsDry, std::min(fadeFrames_, count) };
+    addLine(out, line, line.ring.peek(count), count, fades);
+    line.ring.consume(count);
+}
+
+void Mixer::countBlock(std::size_t n, const BlockTally& tally, std::int64_t startNs) noexcept
+{
     counters_.blocks.fetch_add(1, std::memory_order_relaxed);
     counters_.frames.fetch_add(n, std::memory_order_relaxed);
-    if (begun)
-        counters_.linesSounded.fetch_add(begun, std::memory_order_relaxed);
-    if (shortLines)
-        counters_.underruns.fetch_add(shortLines, std::memory_order_relaxed);
+    if (tally.begun)
+        counters_.linesSounded.fetch_add(tally.begun, std::memory_order_relaxed);
+    if (tally.ranDry)
+        counters_.underruns.fetch_add(tally.ranDry, std::memory_order_relaxed);
     const std::int64_t budgetNs = static_cast<std::int64_t>(n) * 1'000'000'000 / sampleRate_;
-    if (monotonicNs() - start > budgetNs)
+    if (monotonicNs() - startNs > budgetNs)
         counters_.lateBlocks.fetch_add(1, std::memory_order_relaxed);
 }
 

@@ -108,8 +108,17 @@ private:
     void waitForRenderToPass() const;
     // Frees the replaced tables render has left. Never waits. Under tableMutex_.
     void reclaimTables();
-    // Render's own: the limiter on the summed block.
+    // What one block's lines came to, for the counters.
+    struct BlockTally {
+        std::int64_t firstOutputNs = 0; // when the first line that began in it was mixed
+        std::uint64_t begun = 0;
+        std::uint64_t ranDry = 0;
+    };
+    // Render's stages, in order: each line that may sound is mixed into the block, with its
+    // pan's glide and its fades; the sum is limited; the block is counted.
+    void mixLine(LineState& line, float* out, std::size_t frames, BlockTally& tally) noexcept;
     void limit(float* out, std::size_t frames) noexcept;
+    void countBlock(std::size_t frames, const BlockTally& tally, std::int64_t startNs) noexcept;
 
     const int sampleRate_;
     std::atomic<Table*> table_;
