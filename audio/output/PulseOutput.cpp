@@ -60,6 +60,11 @@ private:
     static void onTimeout(
         pa_mainloop_api* api, pa_time_event* event, const timeval* tv, void* data);
 
+    // The opening's steps, in order.
+    bool connect(std::string& failure);
+    bool startLoop(std::string& failure);
+    bool learnSink(std::string& failure);
+    bool makeStream(std::string& failure);
     void write(std::size_t bytes) noexcept;
     void choose();
     pa_buffer_attr bufferFor(int frames) const;
@@ -271,7 +276,8 @@ bool PulseOutput::waitFor(Done done, std::string& failure, const char* what)
     return false;
 }
 
-bool PulseOutput::open(std::string& failure)
+// [unlocked] The main loop, and a context on its way to the server.
+bool PulseOutput::connect(std::string& failure)
 {
     loop_ = pa_threaded_mainloop_new();
     if (!loop_) {
@@ -295,11 +301,12 @@ bool PulseOutput::open(std::string& failure)
         failure = std::string("no PulseAudio server: ") + pa_strerror(pa_context_errno(context_));
         return false;
     }
-    pa_threaded_mainloop_lock(loop_);
-    struct Unlock {
-        pa_threaded_mainloop* loop;
-        ~Unlock() { pa_threaded_mainloop_unlock(loop); }
-    } unlock { loop_ };
+    return true;
+}
+
+// [locked] Runs the main loop's thread, real-time, until the server has answered.
+bool PulseOutput::startLoop(std::string& failure)
+{
     if (pa_threaded_mainloop_start(loop_) < 0) {
         failure = "cannot start the main loop";
         return false;
@@ -311,11 +318,13 @@ bool PulseOutput::open(std::string& failure)
             makeThisThreadRealtime(config::clientRealtimePriority);
         },
         nullptr);
+    return waitFor([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; }, failure,
+        "no PulseAudio server");
+}
 
-    if (!waitFor([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; }, failure,
-            "no PulseAudio server"))
-        return false;
-
+// [locked] The default sink, whose rate the stream takes.
+bool PulseOutput::learnSink(std::string& failure)
+{
     if (pa_operation* op
         = pa_context_get_sink_info_by_name(context_, "@DEFAULT_SINK@", onSinkInfo, this)) {
         const bool answered
@@ -329,7 +338,13 @@ bool PulseOutput::open(std::string& failure)
         failure = "the PulseAudio server has no sound output";
         return false;
     }
+    return true;
+}
 
+// [locked] A float stereo stream at the sink's rate, asking for the chooser's first target,
+// until the server has made it ready.
+bool PulseOutput::makeStream(std::string& failure)
+{
     const pa_sample_spec spec { PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_),
         static_cast<std::uint8_t>(config::deviceChannels) };
     pa_channel_map map {};
@@ -359,10 +374,21 @@ bool PulseOutput::open(std::string& failure)
             = std::string("cannot connect the stream: ") + pa_strerror(pa_context_errno(context_));
         return false;
     }
-    if (!waitFor([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }, failure,
-            "the stream was refused"))
-        return false;
+    return waitFor([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }, failure,
+        "the stream was refused");
+}
 
+bool PulseOutput::open(std::string& failure)
+{
+    if (!connect(failure))
+        return false;
+    pa_threaded_mainloop_lock(loop_);
+    struct Unlock {
+        pa_threaded_mainloop* loop;
+        ~Unlock() { pa_threaded_mainloop_unlock(loop); }
+    } unlock { loop_ };
+    if (!startLoop(failure) || !learnSink(failure) || !makeStream(failure))
+        return false;
     qCInfo(lcAudio, "PulseAudio output at %d Hz, target latency %.1f ms (%d frames)", rate_,
         framesToMs(chooser_->target(), rate_), chooser_->target());
     // Last: from here on the chooser is the ticker's own.
