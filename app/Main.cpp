@@ -113,6 +113,32 @@ void Main::main(const QStringList&, toolkit::LookProvider& looks)
 
 void Main::initComponents()
 {
+    createComponents();
+
+    // Closing the window ends the program at once, without asking: see closeEvent.
+    setWindowTitle(QStringLiteral("Tamborel"));
+
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("contentPane"));
+    content->setFixedSize(pictureWidth, pictureHeight);
+    setCentralWidget(content);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    setFocusPolicy(Qt::StrongFocus);
+    installEventFilter(new MainKeyListener(this));
+
+    placeKeyLabels(content);
+    buildMenus();
+
+    setMenuBar(menuBar);
+    // Packed by the fixed-size layout, which sizes the window to what its content asks for.
+    // (adjustSize would also bound it by a screen, and there may be none.)
+    layout()->activate();
+    toolkit::centreOnScreen(this);
+}
+
+void Main::createComponents()
+{
     jLabel3 = named(new QLabel, "jLabel3");
     jLabel4 = named(new QLabel, "jLabel4");
     jLabel5 = named(new QLabel, "jLabel5");
@@ -146,19 +172,10 @@ void Main::initComponents()
     jCheckBoxMenuItem1 = named(new QAction(this), "jCheckBoxMenuItem1");
     jCheckBoxMenuItem1->setCheckable(true);
     jMenuItem1 = named(new QAction(this), "jMenuItem1");
+}
 
-    // Closing the window ends the program at once, without asking: see closeEvent.
-    setWindowTitle(QStringLiteral("Tamborel"));
-
-    auto* content = new QWidget;
-    content->setObjectName(QStringLiteral("contentPane"));
-    content->setFixedSize(pictureWidth, pictureHeight);
-    setCentralWidget(content);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-
-    setFocusPolicy(Qt::StrongFocus);
-    installEventFilter(new MainKeyListener(this));
-
+void Main::placeKeyLabels(QWidget* content)
+{
     const QColor white(255, 255, 255);
     const QColor yellow(255, 255, 0);
     configureKeyLabel(jLabel3, content, DrumKeys::highTomKey2v, { 260, 140, 22, 22 });
@@ -191,7 +208,10 @@ void Main::initComponents()
     jLabel2->setParent(content);
     jLabel2->lower();
     jLabel2->setGeometry(0, 0, pictureWidth, pictureHeight);
+}
 
+void Main::buildMenus()
+{
     fileMenu->setTitle(QStringLiteral("Main"));
     aboutMenuItem->setIcon(QIcon(QStringLiteral(":/tamborel/info.png")));
     aboutMenuItem->setText(QStringLiteral("About"));
@@ -215,12 +235,6 @@ void Main::initComponents()
     connect(jMenuItem1, &QAction::triggered, this, &Main::jMenuItem1ActionPerformed);
     helpMenu->addAction(jMenuItem1);
     menuBar->addMenu(helpMenu);
-
-    setMenuBar(menuBar);
-    // Packed by the fixed-size layout, which sizes the window to what its content asks for.
-    // (adjustSize would also bound it by a screen, and there may be none.)
-    layout()->activate();
-    toolkit::centreOnScreen(this);
 }
 
 void Main::KeyListener(QKeyEvent* event)

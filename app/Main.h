@@ -41,7 +41,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // initComponents makes the components in their order, then lays out the window, its key
+    // labels over the picture, and its menus.
     void initComponents();
+    void createComponents();
+    void placeKeyLabels(QWidget* content);
+    void buildMenus();
 
     QLabel* jLabel2;
     QLabel* jLabel3;

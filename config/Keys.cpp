@@ -84,6 +84,35 @@ void Keys::main(const QStringList&, toolkit::LookProvider& looks)
 
 void Keys::initComponents()
 {
+    createComponents();
+
+    // No title bar and no way to resize; the platform's close request is refused in
+    // closeEvent, so Save and Close is the only way out.
+    setWindowTitle(QStringLiteral("Tamborel"));
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setFixedSize(windowWidth, windowHeight);
+
+    title->setFont(toolkit::tahoma(18, true));
+    title->setText(QStringLiteral("Configure Drums"));
+    title->setParent(this);
+    title->setGeometry(177, 7, 180, 22);
+
+    saveAndClose->setText(QStringLiteral("Save and Close"));
+    connect(saveAndClose, &QPushButton::clicked, this, &Keys::saveAndCloseActionPerformed);
+    saveAndClose->setParent(this);
+    saveAndClose->setGeometry(228, 268, 140, 23);
+    reset->setText(QStringLiteral("Reset"));
+    connect(reset, &QPushButton::clicked, this, &Keys::resetActionPerformed);
+    reset->setParent(this);
+    reset->setGeometry(154, 268, 68, 23);
+
+    placeDrumRows();
+    placeKitChoice();
+    toolkit::centreOnScreen(this);
+}
+
+void Keys::createComponents()
+{
     title = named(new QLabel, "title");
     saveAndClose = named(new QPushButton, "saveAndClose");
     reset = named(new QPushButton, "reset");
@@ -126,27 +155,12 @@ void Keys::initComponents()
     jLabel1 = named(new QLabel, "jLabel1");
     drumFolderbox = named(new ChoiceBox, "drumFolderbox");
     jLabel14 = named(new QLabel, "jLabel14");
+}
 
-    // No title bar and no way to resize; the platform's close request is refused in
-    // closeEvent, so Save and Close is the only way out.
-    setWindowTitle(QStringLiteral("Tamborel"));
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setFixedSize(windowWidth, windowHeight);
-
-    title->setFont(toolkit::tahoma(18, true));
-    title->setText(QStringLiteral("Configure Drums"));
-    title->setParent(this);
-    title->setGeometry(177, 7, 180, 22);
-
-    saveAndClose->setText(QStringLiteral("Save and Close"));
-    connect(saveAndClose, &QPushButton::clicked, this, &Keys::saveAndCloseActionPerformed);
-    saveAndClose->setParent(this);
-    saveAndClose->setGeometry(228, 268, 140, 23);
-    reset->setText(QStringLiteral("Reset"));
-    connect(reset, &QPushButton::clicked, this, &Keys::resetActionPerformed);
-    reset->setParent(this);
-    reset->setGeometry(154, 268, 68, 23);
-
+// Each drum's name, then its two key lists: the first six drums on the left, the rest on the
+// right.
+void Keys::placeDrumRows()
+{
     const std::array<std::pair<QLabel*, QRect>, drums::drumCount> nameLabels { {
         { jLabel2, { 10, 50, 80, 14 } },
         { jLabel3, { 10, 76, 80, 14 } },
@@ -192,7 +206,10 @@ void Keys::initComponents()
     placeKeyList(crashKey2, { 413, 125 });
     placeKeyList(chinaKey2, { 413, 151 });
     placeKeyList(splashKey2, { 413, 177 });
+}
 
+void Keys::placeKitChoice()
+{
     jLabel1->setFont(toolkit::tahoma(14, false));
     jLabel1->setText(QStringLiteral("Select drum set"));
     jLabel1->setParent(this);
@@ -216,8 +233,6 @@ void Keys::initComponents()
     jLabel14->setParent(this);
     jLabel14->lower();
     jLabel14->setGeometry(0, 0, 490, 310);
-
-    toolkit::centreOnScreen(this);
 }
 
 std::array<Keys::KeyRow, 24> Keys::keyRows() const

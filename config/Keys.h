@@ -50,7 +50,12 @@ private:
         const char* factoryKey;
     };
 
+    // initComponents makes the components in their order, then lays out the title and buttons,
+    // the drums' names and key lists, and the kit's choice over the picture.
     void initComponents();
+    void createComponents();
+    void placeDrumRows();
+    void placeKitChoice();
     // The 24 key lists in the store's order: each drum's first key, then its second.
     std::array<KeyRow, 24> keyRows() const;
     void placeKeyList(QComboBox* list, QPoint at);
