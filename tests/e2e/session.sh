@@ -72,8 +72,8 @@ window_manager_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'windo
 # The rate of the sink start_sound makes, and of its recordings: 48 kHz unless SINK_RATE says
 # otherwise.
 SINK_RATE=${SINK_RATE:-48000}
-# The sink whose monitor record_start records.
-RECORDED_SINK=cap
+# The sink whose monitor record_start records, and how many channels it keeps.
+RECORDED_SINK=cap RECORDED_CHANNELS=1
 
 # start_sound: a sound server with one null sink, "cap", at SINK_RATE, whose monitor is what we
 # record: PulseAudio, or PipeWire with WirePlumber and its PulseAudio server when E2E_SERVER is
@@ -127,8 +127,8 @@ sound_server_started() {
 }
 
 start_pulseaudio() {
-  "${sound_server[@]}" pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false \
-    --load="module-native-protocol-unix socket=$E2E_DIR/pulse auth-anonymous=1" \
+  "${sound_server[@]}" pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+    --system=false --load="module-native-protocol-unix socket=$E2E_DIR/pulse auth-anonymous=1" \
     --load="module-null-sink sink_name=cap rate=$SINK_RATE" >"$E2E_DIR/pulse.log" 2>&1 &
   sound_server_started $!
   export PULSE_SERVER="unix:$E2E_DIR/pulse"
@@ -285,9 +285,10 @@ wait_until_quiet() {
 program_alive() { kill -0 "$PROGRAM_PID" 2>/dev/null; }
 
 # read_sink_input: the program's stream as the server's PulseAudio interface shows it
-# (PipeWire's too, which names the node but not the process): sets SINK_INPUT to its index, SINK_INPUT_SINK to the name of the sink it
-# plays on, SINK_INPUT_RATE to its rate in Hz, and SINK_INPUT_BUFFER and SINK_INPUT_LATENCY to
-# its buffer's and its sink's latency in microseconds. Returns 1 when there is no such stream.
+# (PipeWire's too, which names the node but not the process): sets SINK_INPUT to its index,
+# SINK_INPUT_SINK to the name of the sink it plays on, SINK_INPUT_RATE to its rate in Hz, and
+# SINK_INPUT_BUFFER and SINK_INPUT_LATENCY to its buffer's and its sink's latency in
+# microseconds. Returns 1 when there is no such stream.
 read_sink_input() {
   local fields
   fields=$(pactl list sink-inputs | awk -v pid="$PROGRAM_PID" '
