@@ -294,7 +294,7 @@ read_sink_input() {
   fields=$(pactl list sink-inputs | awk -v pid="$PROGRAM_PID" '
     /^Sink Input #/ { id = substr($3, 2); sink = rate = buffer = latency = "" }
     /^[[:space:]]*Sink:/ { sink = $2 }
-    /^[[:space:]]*Sample Specification:/ { rate = $5; sub(/Hz$/, "", rate) }
+    /^[[:space:]]*Sample [[:alpha:]]+:/ { rate = $5; sub(/Hz$/, "", rate) }
     /^[[:space:]]*Buffer Latency:/ { buffer = $3 }
     /^[[:space:]]*Sink Latency:/ { latency = $3 }
     ($1 == "application.process.id" && $3 == "\"" pid "\"") ||
@@ -436,6 +436,17 @@ seconds_since() { awk -v then="$1" -v now="$EPOCHREALTIME" 'BEGIN { printf "%.3f
 # after the event it follows, which took SECONDS to come: three times that, and a second at
 # least. Another event of its kind would come about as soon as the first.
 negative_wait() { awk -v took="$1" 'BEGIN { t = 3 * took; print (t > 1 ? t : 1) }'; }
+
+# The program's visible "Error" dialogs.
+error_windows() { xdotool search --onlyvisible --name '^Error$' 2>/dev/null || true; }
+
+# answer_error KEY BUTTON: answers the open "Error" dialog with KEY (Return for OK, Escape for
+# Cancel) and waits until it has closed.
+answer_error() {
+  focus_window "$(error_windows | head -n 1)"
+  xdotool key "$1"
+  wait_for 10 eval 'test -z "$(error_windows)"' || fail "the Error dialog did not close on $2"
+}
 
 # The visible top-level windows named exactly TITLE.
 windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null || true; }
