@@ -1,5 +1,7 @@
 #include "bench/ReferenceClick.h"
 
+#include "audio/output/PipeWireClient.h"
+
 #include <pipewire/filter.h>
 #include <pipewire/pipewire.h>
 #include <pulse/pulseaudio.h>
@@ -45,33 +47,19 @@ class PipeWireReference final : public ReferenceClick {
 public:
     ~PipeWireReference() override
     {
-        if (loop_)
-            pw_thread_loop_stop(loop_);
+        client_.stop();
         if (stream_)
             pw_stream_destroy(stream_);
-        if (core_)
-            pw_core_disconnect(core_);
-        if (context_)
-            pw_context_destroy(context_);
-        if (loop_)
-            pw_thread_loop_destroy(loop_);
     }
     void trigger() override { clicker_.trigger(); }
 
     bool open(std::string& failure, int quantum)
     {
-        pw_init(nullptr, nullptr);
-        loop_ = pw_thread_loop_new("reference", nullptr);
-        context_ = pw_context_new(pw_thread_loop_get_loop(loop_),
-            pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-        pw_thread_loop_start(loop_);
-        pw_thread_loop_lock(loop_);
-        core_ = pw_context_connect(context_, nullptr, 0);
-        if (!core_) {
-            pw_thread_loop_unlock(loop_);
-            failure = "no PipeWire server";
+        if (!client_.start("reference", failure))
             return false;
-        }
+        const audio::PipeWireClient::Locked locked(client_);
+        if (!client_.connect(failure))
+            return false;
         events_.version = PW_VERSION_STREAM_EVENTS;
         events_.process = [](void* data) {
             auto* self = static_cast<PipeWireReference*>(data);
@@ -93,7 +81,7 @@ public:
             PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", nullptr);
         if (quantum > 0)
             pw_properties_setf(props, PW_KEY_NODE_LATENCY, "%d/%d", quantum, rate);
-        stream_ = pw_stream_new(core_, "reference", props);
+        stream_ = pw_stream_new(client_.core(), "reference", props);
         pw_stream_add_listener(stream_, &listener_, &events_, this);
         std::uint8_t pod[1024];
         spa_pod_builder builder {};
@@ -110,14 +98,11 @@ public:
             static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS
                 | PW_STREAM_FLAG_RT_PROCESS),
             params, 1);
-        pw_thread_loop_unlock(loop_);
         return true;
     }
 
 private:
-    pw_thread_loop* loop_ = nullptr;
-    pw_context* context_ = nullptr;
-    pw_core* core_ = nullptr;
+    audio::PipeWireClient client_;
     pw_stream* stream_ = nullptr;
     spa_hook listener_ {};
     pw_stream_events events_ {};
@@ -128,16 +113,9 @@ class PipeWireMidi final : public MidiSource {
 public:
     ~PipeWireMidi() override
     {
-        if (loop_)
-            pw_thread_loop_stop(loop_);
+        client_.stop();
         if (filter_)
             pw_filter_destroy(filter_);
-        if (core_)
-            pw_core_disconnect(core_);
-        if (context_)
-            pw_context_destroy(context_);
-        if (loop_)
-            pw_thread_loop_destroy(loop_);
     }
     void strike(int note, int velocity) override
     {
@@ -151,22 +129,15 @@ public:
 
     bool open(std::string& failure)
     {
-        pw_init(nullptr, nullptr);
-        loop_ = pw_thread_loop_new("midi-source", nullptr);
-        context_ = pw_context_new(pw_thread_loop_get_loop(loop_),
-            pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-        pw_thread_loop_start(loop_);
-        pw_thread_loop_lock(loop_);
-        core_ = pw_context_connect(context_, nullptr, 0);
-        if (!core_) {
-            pw_thread_loop_unlock(loop_);
-            failure = "no PipeWire server";
+        if (!client_.start("midi-source", failure))
             return false;
-        }
+        const audio::PipeWireClient::Locked locked(client_);
+        if (!client_.connect(failure))
+            return false;
         events_.version = PW_VERSION_FILTER_EVENTS;
         events_.process
             = [](void* data, spa_io_position*) { static_cast<PipeWireMidi*>(data)->process(); };
-        filter_ = pw_filter_new(core_, "bench-midi",
+        filter_ = pw_filter_new(client_.core(), "bench-midi",
             pw_properties_new(PW_KEY_MEDIA_TYPE, "Midi", PW_KEY_MEDIA_CATEGORY, "Playback",
                 PW_KEY_NODE_WANT_DRIVER, "true", nullptr));
         pw_filter_add_listener(filter_, &listener_, &events_, this);
@@ -175,7 +146,6 @@ public:
                 PW_KEY_FORMAT_DSP, "8 bit raw midi", PW_KEY_PORT_NAME, "output", nullptr),
             nullptr, 0);
         pw_filter_connect(filter_, PW_FILTER_FLAG_RT_PROCESS, nullptr, 0);
-        pw_thread_loop_unlock(loop_);
         return true;
     }
 
@@ -207,9 +177,7 @@ private:
         pw_filter_queue_buffer(port_, b);
     }
 
-    pw_thread_loop* loop_ = nullptr;
-    pw_context* context_ = nullptr;
-    pw_core* core_ = nullptr;
+    audio::PipeWireClient client_;
     pw_filter* filter_ = nullptr;
     void* port_ = nullptr;
     spa_hook listener_ {};

@@ -1,5 +1,6 @@
 #include "midi/MidiInput.h"
 
+#include "audio/output/PipeWireClient.h"
 #include "midi/MidiParser.h"
 
 #include <pipewire/filter.h>
@@ -12,7 +13,6 @@
 #include <chrono>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -50,9 +50,7 @@ private:
     void findOwnPort();
     bool waitUntilReady(std::string& failure);
 
-    pw_thread_loop* loop_ = nullptr;
-    pw_context* context_ = nullptr;
-    pw_core* core_ = nullptr;
+    audio::PipeWireClient client_;
     pw_registry* registry_ = nullptr;
     pw_filter* filter_ = nullptr;
     void* port_ = nullptr;
@@ -77,8 +75,7 @@ private:
 
 PipeWireMidiInput::~PipeWireMidiInput()
 {
-    if (loop_)
-        pw_thread_loop_stop(loop_);
+    client_.stop();
     for (auto& [port, proxy] : sources_)
         if (proxy)
             pw_proxy_destroy(proxy);
@@ -86,12 +83,6 @@ PipeWireMidiInput::~PipeWireMidiInput()
         pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
     if (filter_)
         pw_filter_destroy(filter_);
-    if (core_)
-        pw_core_disconnect(core_);
-    if (context_)
-        pw_context_destroy(context_);
-    if (loop_)
-        pw_thread_loop_destroy(loop_);
     if (wake_ >= 0)
         ::close(wake_);
 }
@@ -137,7 +128,7 @@ void PipeWireMidiInput::onState(
     if (state == PW_FILTER_STATE_ERROR)
         self->error_ = error ? error : "filter error";
     self->findOwnPort();
-    pw_thread_loop_signal(self->loop_, false);
+    pw_thread_loop_signal(self->client_.loop(), false);
 }
 
 void PipeWireMidiInput::onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* type,
@@ -172,7 +163,7 @@ void PipeWireMidiInput::findOwnPort()
         for (auto& [source, proxy] : sources_)
             if (!proxy)
                 link(source);
-        pw_thread_loop_signal(loop_, false);
+        pw_thread_loop_signal(client_.loop(), false);
         return;
     }
 }
@@ -196,7 +187,7 @@ void PipeWireMidiInput::link(std::uint32_t sourcePort)
     pw_properties* props = pw_properties_new(PW_KEY_LINK_OUTPUT_PORT, output.c_str(),
         PW_KEY_LINK_INPUT_PORT, input.c_str(), PW_KEY_OBJECT_LINGER, "false", nullptr);
     auto* proxy = static_cast<pw_proxy*>(pw_core_create_object(
-        core_, "link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
+        client_.core(), "link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
     pw_properties_free(props);
     sources_[sourcePort] = proxy;
 }
@@ -204,10 +195,10 @@ void PipeWireMidiInput::link(std::uint32_t sourcePort)
 bool PipeWireMidiInput::waitUntilReady(std::string& failure)
 {
     timespec deadline {};
-    pw_thread_loop_get_time(loop_, &deadline,
+    pw_thread_loop_get_time(client_.loop(), &deadline,
         std::chrono::duration_cast<std::chrono::nanoseconds>(connectPatience).count());
     while (ownPort_ == SPA_ID_INVALID && state_ != PW_FILTER_STATE_ERROR) {
-        if (pw_thread_loop_timed_wait_full(loop_, &deadline) == -ETIMEDOUT) {
+        if (pw_thread_loop_timed_wait_full(client_.loop(), &deadline) == -ETIMEDOUT) {
             failure = "the MIDI input did not appear on the server";
             return false;
         }
@@ -222,31 +213,19 @@ bool PipeWireMidiInput::waitUntilReady(std::string& failure)
 bool PipeWireMidiInput::open(std::string& failure)
 {
     wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
-    loop_ = pw_thread_loop_new("tamborel-midi", nullptr);
-    context_ = loop_ ? pw_context_new(pw_thread_loop_get_loop(loop_),
-                   pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0)
-                     : nullptr;
-    if (wake_ < 0 || !context_ || pw_thread_loop_start(loop_) != 0) {
-        failure = std::string("cannot start: ") + std::strerror(errno);
+    if (wake_ < 0) {
+        failure = std::string("no eventfd: ") + std::strerror(errno);
         return false;
     }
-    pw_thread_loop_lock(loop_);
-    struct Unlock {
-        pw_thread_loop* loop;
-        ~Unlock() { pw_thread_loop_unlock(loop); }
-    } unlock { loop_ };
-
-    core_ = pw_context_connect(context_, nullptr, 0);
-    if (!core_) {
-        failure = std::string("no PipeWire server: ") + std::strerror(errno);
+    if (!client_.start("tamborel-midi", failure))
         return false;
-    }
+    const audio::PipeWireClient::Locked locked(client_);
+    if (!client_.connect(failure))
+        return false;
     filterEvents_.version = PW_VERSION_FILTER_EVENTS;
     filterEvents_.state_changed = onState;
     filterEvents_.process = onProcess;
-    filter_ = pw_filter_new(core_, "Tamborel",
+    filter_ = pw_filter_new(client_.core(), "Tamborel",
         pw_properties_new(PW_KEY_MEDIA_TYPE, "Midi", PW_KEY_MEDIA_CATEGORY, "Playback",
             PW_KEY_MEDIA_ROLE, "DSP", PW_KEY_MEDIA_CLASS, "Midi/Sink", PW_KEY_NODE_NAME, "Tamborel",
             PW_KEY_APP_NAME, "Tamborel", nullptr));
@@ -262,7 +241,7 @@ bool PipeWireMidiInput::open(std::string& failure)
         failure = std::string("cannot connect the MIDI input: ") + std::strerror(errno);
         return false;
     }
-    registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+    registry_ = pw_core_get_registry(client_.core(), PW_VERSION_REGISTRY, 0);
     registryEvents_.version = PW_VERSION_REGISTRY_EVENTS;
     registryEvents_.global = onGlobal;
     registryEvents_.global_remove = onGlobalRemove;

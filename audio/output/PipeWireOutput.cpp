@@ -3,6 +3,7 @@
 #include "audio/output/AudioLog.h"
 #include "audio/output/LatencyChooser.h"
 #include "audio/output/OutputConfig.h"
+#include "audio/output/PipeWireClient.h"
 #include "audio/output/Realtime.h"
 #include "audio/output/StreamWatch.h"
 
@@ -14,7 +15,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -107,16 +107,13 @@ private:
     void process() noexcept;
     void choose();
     void reportForeignQuantum();
-    bool startLoop(std::string& failure);
     bool connect(std::string& failure);
     bool makeStream(std::string& failure);
     bool waitUntilStreaming(std::string& failure);
     void startChoosing();
 
     int rate_;
-    pw_thread_loop* loop_ = nullptr;
-    pw_context* context_ = nullptr;
-    pw_core* core_ = nullptr;
+    PipeWireClient client_;
     pw_stream* stream_ = nullptr;
     spa_hook coreListener_ {};
     spa_hook streamListener_ {};
@@ -142,18 +139,11 @@ private:
 
 PipeWireOutput::~PipeWireOutput()
 {
-    if (loop_)
-        pw_thread_loop_stop(loop_);
+    client_.stop();
     if (timer_)
-        pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), timer_);
+        pw_loop_destroy_source(pw_thread_loop_get_loop(client_.loop()), timer_);
     if (stream_)
         pw_stream_destroy(stream_);
-    if (core_)
-        pw_core_disconnect(core_);
-    if (context_)
-        pw_context_destroy(context_);
-    if (loop_)
-        pw_thread_loop_destroy(loop_);
 }
 
 void PipeWireOutput::onProcess(void* data) noexcept
@@ -212,7 +202,7 @@ void PipeWireOutput::onStateChanged(
     } else if (state == PW_STREAM_STATE_UNCONNECTED) {
         self->lost_.store(true, std::memory_order_release);
     }
-    pw_thread_loop_signal(self->loop_, false);
+    pw_thread_loop_signal(self->client_.loop(), false);
 }
 
 void PipeWireOutput::onCoreError(void* data, std::uint32_t id, int, int res, const char* message)
@@ -222,7 +212,7 @@ void PipeWireOutput::onCoreError(void* data, std::uint32_t id, int, int res, con
     if (id == PW_ID_CORE) {
         self->error_ = std::string(message ? message : "") + " (" + std::strerror(-res) + ")";
         self->lost_.store(true, std::memory_order_release);
-        pw_thread_loop_signal(self->loop_, false);
+        pw_thread_loop_signal(self->client_.loop(), false);
     }
 }
 
@@ -282,10 +272,10 @@ OutputInfo PipeWireOutput::info() const
 bool PipeWireOutput::waitUntilStreaming(std::string& failure)
 {
     timespec deadline {};
-    pw_thread_loop_get_time(loop_, &deadline,
+    pw_thread_loop_get_time(client_.loop(), &deadline,
         std::chrono::duration_cast<std::chrono::nanoseconds>(config::outputOpenTimeout).count());
     while (state_ != PW_STREAM_STATE_STREAMING && !lost()) {
-        if (pw_thread_loop_timed_wait_full(loop_, &deadline) == -ETIMEDOUT) {
+        if (pw_thread_loop_timed_wait_full(client_.loop(), &deadline) == -ETIMEDOUT) {
             failure = "the stream was not linked to any output";
             return false;
         }
@@ -297,41 +287,14 @@ bool PipeWireOutput::waitUntilStreaming(std::string& failure)
     return true;
 }
 
-bool PipeWireOutput::startLoop(std::string& failure)
-{
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
-
-    loop_ = pw_thread_loop_new("tamborel-pw", nullptr);
-    if (!loop_) {
-        failure = std::string("no thread loop: ") + std::strerror(errno);
-        return false;
-    }
-    // client-rt.conf loads the module that makes the data thread real-time.
-    context_ = pw_context_new(pw_thread_loop_get_loop(loop_),
-        pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-    if (!context_) {
-        failure = std::string("no context: ") + std::strerror(errno);
-        return false;
-    }
-    if (pw_thread_loop_start(loop_) != 0) {
-        failure = "cannot start the thread loop";
-        return false;
-    }
-    return true;
-}
-
 // [thread loop, locked]
 bool PipeWireOutput::connect(std::string& failure)
 {
-    core_ = pw_context_connect(context_, nullptr, 0);
-    if (!core_) {
-        failure = std::string("no PipeWire server: ") + std::strerror(errno);
+    if (!client_.connect(failure))
         return false;
-    }
     coreEvents_.version = PW_VERSION_CORE_EVENTS;
     coreEvents_.error = onCoreError;
-    pw_core_add_listener(core_, &coreListener_, &coreEvents_, this);
+    pw_core_add_listener(client_.core(), &coreListener_, &coreEvents_, this);
     return true;
 }
 
@@ -340,7 +303,7 @@ bool PipeWireOutput::connect(std::string& failure)
 bool PipeWireOutput::makeStream(std::string& failure)
 {
     const std::string latency = latencyProperty(chooser_.target(), rate_);
-    stream_ = pw_stream_new(core_, "Drums",
+    stream_ = pw_stream_new(client_.core(), "Drums",
         pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
             PW_KEY_MEDIA_ROLE, "Music", PW_KEY_APP_NAME, "Tamborel", PW_KEY_NODE_NAME, "tamborel",
             PW_KEY_NODE_LATENCY, latency.c_str(), nullptr));
@@ -376,24 +339,19 @@ bool PipeWireOutput::makeStream(std::string& failure)
 // [thread loop, locked] The ticks that let the chooser move the quantum.
 void PipeWireOutput::startChoosing()
 {
-    timer_ = pw_loop_add_timer(pw_thread_loop_get_loop(loop_), onTick, this);
+    timer_ = pw_loop_add_timer(pw_thread_loop_get_loop(client_.loop()), onTick, this);
     const auto interval
         = std::chrono::duration_cast<std::chrono::nanoseconds>(config::latencyCheckInterval);
     timespec every { static_cast<time_t>(interval.count() / 1'000'000'000),
         static_cast<long>(interval.count() % 1'000'000'000) };
-    pw_loop_update_timer(pw_thread_loop_get_loop(loop_), timer_, &every, &every, false);
+    pw_loop_update_timer(pw_thread_loop_get_loop(client_.loop()), timer_, &every, &every, false);
 }
 
 bool PipeWireOutput::open(std::string& failure)
 {
-    if (!startLoop(failure))
+    if (!client_.start("tamborel-pw", failure))
         return false;
-    pw_thread_loop_lock(loop_);
-    // Unlocks on every way out.
-    struct Unlock {
-        pw_thread_loop* loop;
-        ~Unlock() { pw_thread_loop_unlock(loop); }
-    } unlock { loop_ };
+    const PipeWireClient::Locked locked(client_);
     if (!connect(failure) || !makeStream(failure) || !waitUntilStreaming(failure))
         return false;
     startChoosing();
