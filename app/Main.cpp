@@ -2,6 +2,7 @@
 
 #include "bindings/DrumKeys.h"
 #include "config/Keys.h"
+#include "drums/DrumTable.h"
 #include "drums/KeyCodes.h"
 #include "drums/KeyDispatch.h"
 #include "toolkit/Dialogs.h"
@@ -19,6 +20,8 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
+#include <array>
+#include <string>
 
 Q_LOGGING_CATEGORY(lcMain, "tamborel.Main")
 
@@ -78,8 +81,12 @@ private:
     Qt::Key key_;
 };
 
-void configureKeyLabel(QLabel* label, QWidget* content, const QString& text, QRect bounds,
-    const QColor& foreground = QColor())
+// The key labels are made, configured and added by their number, but jLabel21 before jLabel20.
+constexpr std::array<int, drums::bindingCount> keyLabelOrder { 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13,
+    14, 15, 16, 17, 18, 19, 21, 20, 22, 23, 24, 25, 26 };
+
+void configureKeyLabel(
+    QLabel* label, QWidget* content, const QString& text, QRect bounds, const QColor& foreground)
 {
     label->setFont(toolkit::tahoma(18, true));
     if (foreground.isValid()) {
@@ -139,30 +146,8 @@ void Main::initComponents()
 
 void Main::createComponents()
 {
-    jLabel3 = named(new QLabel, "jLabel3");
-    jLabel4 = named(new QLabel, "jLabel4");
-    jLabel5 = named(new QLabel, "jLabel5");
-    jLabel6 = named(new QLabel, "jLabel6");
-    jLabel7 = named(new QLabel, "jLabel7");
-    jLabel8 = named(new QLabel, "jLabel8");
-    jLabel9 = named(new QLabel, "jLabel9");
-    jLabel10 = named(new QLabel, "jLabel10");
-    jLabel11 = named(new QLabel, "jLabel11");
-    jLabel12 = named(new QLabel, "jLabel12");
-    jLabel13 = named(new QLabel, "jLabel13");
-    jLabel14 = named(new QLabel, "jLabel14");
-    jLabel15 = named(new QLabel, "jLabel15");
-    jLabel16 = named(new QLabel, "jLabel16");
-    jLabel17 = named(new QLabel, "jLabel17");
-    jLabel18 = named(new QLabel, "jLabel18");
-    jLabel19 = named(new QLabel, "jLabel19");
-    jLabel21 = named(new QLabel, "jLabel21");
-    jLabel20 = named(new QLabel, "jLabel20");
-    jLabel22 = named(new QLabel, "jLabel22");
-    jLabel23 = named(new QLabel, "jLabel23");
-    jLabel24 = named(new QLabel, "jLabel24");
-    jLabel25 = named(new QLabel, "jLabel25");
-    jLabel26 = named(new QLabel, "jLabel26");
+    for (int number : keyLabelOrder)
+        keyLabel(number) = named(new QLabel, ("jLabel" + std::to_string(number)).c_str());
     jLabel2 = named(new QLabel, "jLabel2");
     menuBar = named(new QMenuBar, "menuBar");
     fileMenu = named(new QMenu(menuBar), "fileMenu");
@@ -174,34 +159,24 @@ void Main::createComponents()
     jMenuItem1 = named(new QAction(this), "jMenuItem1");
 }
 
+QLabel*& Main::keyLabel(int number)
+{
+    static constexpr std::array<QLabel * Main::*, drums::bindingCount> byNumber { &Main::jLabel3,
+        &Main::jLabel4, &Main::jLabel5, &Main::jLabel6, &Main::jLabel7, &Main::jLabel8,
+        &Main::jLabel9, &Main::jLabel10, &Main::jLabel11, &Main::jLabel12, &Main::jLabel13,
+        &Main::jLabel14, &Main::jLabel15, &Main::jLabel16, &Main::jLabel17, &Main::jLabel18,
+        &Main::jLabel19, &Main::jLabel20, &Main::jLabel21, &Main::jLabel22, &Main::jLabel23,
+        &Main::jLabel24, &Main::jLabel25, &Main::jLabel26 };
+    return this->*byNumber.at(static_cast<std::size_t>(number - 3));
+}
+
 void Main::placeKeyLabels(QWidget* content)
 {
-    const QColor white(255, 255, 255);
-    const QColor yellow(255, 255, 0);
-    configureKeyLabel(jLabel3, content, DrumKeys::highTomKey2v, { 260, 140, 22, 22 });
-    configureKeyLabel(jLabel4, content, DrumKeys::highTomKey1v, { 230, 140, 30, 22 });
-    configureKeyLabel(jLabel5, content, DrumKeys::crashKey1v, { 90, 110, 30, 22 });
-    configureKeyLabel(jLabel6, content, DrumKeys::crashKey2v, { 170, 110, 22, 22 });
-    configureKeyLabel(jLabel7, content, DrumKeys::openHiHatKey1v, { 90, 220, 30, 22 });
-    configureKeyLabel(jLabel8, content, DrumKeys::openHiHatKey2v, { 90, 260, 22, 22 });
-    configureKeyLabel(jLabel9, content, DrumKeys::mediumTomKey1v, { 320, 140, 20, 22 });
-    configureKeyLabel(jLabel10, content, DrumKeys::mediumTomKey2v, { 360, 140, 22, 22 });
-    configureKeyLabel(jLabel11, content, DrumKeys::floorTomKey1v, { 360, 240, 30, 22 });
-    configureKeyLabel(jLabel12, content, DrumKeys::floorTomKey2v, { 410, 240, 22, 22 });
-    configureKeyLabel(jLabel13, content, DrumKeys::rideCupKey1v, { 480, 100, 20, 22 });
-    configureKeyLabel(jLabel14, content, DrumKeys::rideCupKey2v, { 480, 140, 22, 22 });
-    configureKeyLabel(jLabel15, content, DrumKeys::splashKey1v, { 270, 50, 20, 22 }, yellow);
-    configureKeyLabel(jLabel16, content, DrumKeys::splashKey2v, { 310, 50, 22, 22 }, yellow);
-    configureKeyLabel(jLabel17, content, DrumKeys::chinaKey1v, { 460, 330, 20, 22 });
-    configureKeyLabel(jLabel18, content, DrumKeys::chinaKey2v, { 510, 330, 22, 22 });
-    configureKeyLabel(jLabel19, content, DrumKeys::bassDrumKey1v, { 230, 60, 30, 22 }, white);
-    configureKeyLabel(jLabel21, content, DrumKeys::rideKey1v, { 440, 120, 30, 22 });
-    configureKeyLabel(jLabel20, content, DrumKeys::bassDrumKey2v, { 350, 60, 22, 22 }, white);
-    configureKeyLabel(jLabel22, content, DrumKeys::rideKey2v, { 520, 120, 22, 22 });
-    configureKeyLabel(jLabel23, content, DrumKeys::snareDrumKey1v, { 200, 240, 20, 22 });
-    configureKeyLabel(jLabel24, content, DrumKeys::snareDrumKey2v, { 240, 240, 22, 22 });
-    configureKeyLabel(jLabel25, content, DrumKeys::closedHiHatKey1v, { 60, 240, 20, 22 });
-    configureKeyLabel(jLabel26, content, DrumKeys::closedHiHatKey2v, { 120, 240, 22, 22 });
+    for (int number : keyLabelOrder) {
+        const drums::Binding& key = *drums::bindingWithLabel(number);
+        configureKeyLabel(
+            keyLabel(number), content, *key.stored, key.label.bounds, key.label.colour);
+    }
 
     // The picture goes in last and lies beneath every key label.
     toolkit::showPicture(jLabel2, QStringLiteral(":/tamborel/ZRX.jpg"));

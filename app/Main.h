@@ -47,6 +47,8 @@ private:
     void createComponents();
     void placeKeyLabels(QWidget* content);
     void buildMenus();
+    // The field of the key label jLabel<number>.
+    QLabel*& keyLabel(int number);
 
     QLabel* jLabel2;
     QLabel* jLabel3;

@@ -1,43 +1,41 @@
 #pragma once
 
 #include <QString>
-#include <array>
 
 // The one process-wide set of key bindings and the current kit. Plain fields, read and
-// assigned in place by both windows on the event thread; every run starts from these values.
+// assigned in place by both windows on the event thread.
 struct DrumKeys {
     DrumKeys() = delete;
 
-    // What every run starts with: the kit, and the 24 keys in drum order, each drum's first key
-    // before its second. The configuration window's Reset puts its lists back to these keys.
+    // The kit every run starts with; the configuration window's Reset chooses it again.
     static constexpr const char* defaultKit = "acoustic";
-    static constexpr std::array<const char*, 24> defaultKeys { "Q", "W", "E", "R", "T", "Y", "G",
-        "H", "B", "N", "P", "X", "I", "C", "L", "M", "K", "J", "O", "U", ".", "Z", ",", "A" };
 
-    static QString drumFolder;
+    static inline QString drumFolder = QString::fromLatin1(defaultKit);
 
-    static QString bassDrumKey1v;
-    static QString bassDrumKey2v;
-    static QString snareDrumKey1v;
-    static QString snareDrumKey2v;
-    static QString highTomKey1v;
-    static QString highTomKey2v;
-    static QString mediumTomKey1v;
-    static QString mediumTomKey2v;
-    static QString floorTomKey1v;
-    static QString floorTomKey2v;
-    static QString closedHiHatKey1v;
-    static QString closedHiHatKey2v;
-    static QString openHiHatKey1v;
-    static QString openHiHatKey2v;
-    static QString rideKey1v;
-    static QString rideKey2v;
-    static QString rideCupKey1v;
-    static QString rideCupKey2v;
-    static QString crashKey1v;
-    static QString crashKey2v;
-    static QString chinaKey1v;
-    static QString chinaKey2v;
-    static QString splashKey1v;
-    static QString splashKey2v;
+    // The 24 bindings, drum by drum, each drum's first key before its second. Every run starts
+    // with the keys the drum table gives them, before main.
+    static inline QString bassDrumKey1v;
+    static inline QString bassDrumKey2v;
+    static inline QString snareDrumKey1v;
+    static inline QString snareDrumKey2v;
+    static inline QString highTomKey1v;
+    static inline QString highTomKey2v;
+    static inline QString mediumTomKey1v;
+    static inline QString mediumTomKey2v;
+    static inline QString floorTomKey1v;
+    static inline QString floorTomKey2v;
+    static inline QString closedHiHatKey1v;
+    static inline QString closedHiHatKey2v;
+    static inline QString openHiHatKey1v;
+    static inline QString openHiHatKey2v;
+    static inline QString rideKey1v;
+    static inline QString rideKey2v;
+    static inline QString rideCupKey1v;
+    static inline QString rideCupKey2v;
+    static inline QString crashKey1v;
+    static inline QString crashKey2v;
+    static inline QString chinaKey1v;
+    static inline QString chinaKey2v;
+    static inline QString splashKey1v;
+    static inline QString splashKey2v;
 };

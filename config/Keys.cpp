@@ -35,9 +35,19 @@ const QStringList& kitItems()
     return items;
 }
 
-QString drumName(std::size_t drum)
+// The key lists are made and placed column by column: every drum's first key, then every
+// drum's second, in drum order, except that Crash's first key comes before Ride Cup's.
+std::array<const drums::Binding*, drums::bindingCount> keyListOrder()
 {
-    return QString::fromLatin1(drums::drumTable()[drum].name);
+    std::array<const drums::Binding*, drums::bindingCount> order {};
+    auto next = order.begin();
+    for (std::size_t key : { 0, 1 }) {
+        for (const drums::Drum& drum : drums::drumTable())
+            *next++ = &drum.keys[key];
+    }
+    std::swap(order[static_cast<std::size_t>(drums::DrumIndex::rideCup)],
+        order[static_cast<std::size_t>(drums::DrumIndex::crash)]);
+    return order;
 }
 
 // Leaves the list as it is when the text is none of its items.
@@ -128,30 +138,8 @@ void Keys::createComponents()
     jLabel11 = named(new QLabel, "jLabel11");
     jLabel12 = named(new QLabel, "jLabel12");
     jLabel13 = named(new QLabel, "jLabel13");
-    bassDrumKey1 = named(new QComboBox, "bassDrumKey1");
-    snareDrumKey1 = named(new QComboBox, "snareDrumKey1");
-    highTomKey1 = named(new QComboBox, "highTomKey1");
-    mediumTomKey1 = named(new QComboBox, "mediumTomKey1");
-    floorTomKey1 = named(new QComboBox, "floorTomKey1");
-    closedHiHatKey1 = named(new QComboBox, "closedHiHatKey1");
-    openHiHatKey1 = named(new QComboBox, "openHiHatKey1");
-    rideKey1 = named(new QComboBox, "rideKey1");
-    crashKey1 = named(new QComboBox, "crashKey1");
-    rideCupKey1 = named(new QComboBox, "rideCupKey1");
-    chinaKey1 = named(new QComboBox, "chinaKey1");
-    splashKey1 = named(new QComboBox, "splashKey1");
-    bassDrumKey2 = named(new QComboBox, "bassDrumKey2");
-    snareDrumKey2 = named(new QComboBox, "snareDrumKey2");
-    highTomKey2 = named(new QComboBox, "highTomKey2");
-    mediumTomKey2 = named(new QComboBox, "mediumTomKey2");
-    floorTomKey2 = named(new QComboBox, "floorTomKey2");
-    closedHiHatKey2 = named(new QComboBox, "closedHiHatKey2");
-    openHiHatKey2 = named(new QComboBox, "openHiHatKey2");
-    rideKey2 = named(new QComboBox, "rideKey2");
-    rideCupKey2 = named(new QComboBox, "rideCupKey2");
-    crashKey2 = named(new QComboBox, "crashKey2");
-    chinaKey2 = named(new QComboBox, "chinaKey2");
-    splashKey2 = named(new QComboBox, "splashKey2");
+    for (const drums::Binding* key : keyListOrder())
+        keyList(*key) = named(new QComboBox, key->list.name);
     jLabel1 = named(new QLabel, "jLabel1");
     drumFolderbox = named(new ChoiceBox, "drumFolderbox");
     jLabel14 = named(new QLabel, "jLabel14");
@@ -161,51 +149,23 @@ void Keys::createComponents()
 // right.
 void Keys::placeDrumRows()
 {
-    const std::array<std::pair<QLabel*, QRect>, drums::drumCount> nameLabels { {
-        { jLabel2, { 10, 50, 80, 14 } },
-        { jLabel3, { 10, 76, 80, 14 } },
-        { jLabel4, { 10, 100, 80, 14 } },
-        { jLabel5, { 10, 125, 80, 14 } },
-        { jLabel6, { 10, 151, 80, 14 } },
-        { jLabel7, { 10, 177, 80, 14 } },
-        { jLabel8, { 281, 50, 70, 14 } },
-        { jLabel9, { 281, 76, 60, 14 } },
-        { jLabel10, { 281, 102, 70, 14 } },
-        { jLabel11, { 281, 128, 60, 14 } },
-        { jLabel12, { 281, 154, 60, 14 } },
-        { jLabel13, { 281, 180, 60, 14 } },
-    } };
-    for (std::size_t drum = 0; drum < drums::drumCount; ++drum) {
-        auto [label, bounds] = nameLabels[drum];
-        label->setText(drumName(drum));
-        label->setParent(this);
-        label->setGeometry(bounds);
+    const std::array<QLabel*, drums::drumCount> nameLabels { jLabel2, jLabel3, jLabel4, jLabel5,
+        jLabel6, jLabel7, jLabel8, jLabel9, jLabel10, jLabel11, jLabel12, jLabel13 };
+    for (std::size_t at = 0; at < drums::drumCount; ++at) {
+        const drums::Drum& drum = drums::drumTable()[at];
+        nameLabels[at]->setText(QString::fromLatin1(drum.name));
+        nameLabels[at]->setParent(this);
+        nameLabels[at]->setGeometry(drum.nameBounds);
     }
 
-    placeKeyList(bassDrumKey1, { 92, 47 });
-    placeKeyList(snareDrumKey1, { 92, 73 });
-    placeKeyList(highTomKey1, { 92, 99 });
-    placeKeyList(mediumTomKey1, { 92, 125 });
-    placeKeyList(floorTomKey1, { 92, 151 });
-    placeKeyList(closedHiHatKey1, { 92, 177 });
-    placeKeyList(openHiHatKey1, { 357, 47 });
-    placeKeyList(rideKey1, { 357, 73 });
-    placeKeyList(crashKey1, { 357, 125 });
-    placeKeyList(rideCupKey1, { 357, 99 });
-    placeKeyList(chinaKey1, { 357, 151 });
-    placeKeyList(splashKey1, { 357, 177 });
-    placeKeyList(bassDrumKey2, { 148, 47 });
-    placeKeyList(snareDrumKey2, { 148, 73 });
-    placeKeyList(highTomKey2, { 148, 99 });
-    placeKeyList(mediumTomKey2, { 148, 125 });
-    placeKeyList(floorTomKey2, { 148, 151 });
-    placeKeyList(closedHiHatKey2, { 148, 177 });
-    placeKeyList(openHiHatKey2, { 413, 47 });
-    placeKeyList(rideKey2, { 413, 73 });
-    placeKeyList(rideCupKey2, { 413, 99 });
-    placeKeyList(crashKey2, { 413, 125 });
-    placeKeyList(chinaKey2, { 413, 151 });
-    placeKeyList(splashKey2, { 413, 177 });
+    for (const drums::Binding* key : keyListOrder()) {
+        QComboBox* list = keyList(*key);
+        list->addItems(drums::keyItems()); // a model of its own for every list
+        selectItem(list, QString::fromLatin1(key->defaultKey));
+        selectItem(list, *key->stored);
+        list->setParent(this);
+        list->setGeometry(QRect(key->list.at, QSize(50, 20)));
+    }
 }
 
 void Keys::placeKitChoice()
@@ -235,46 +195,19 @@ void Keys::placeKitChoice()
     jLabel14->setGeometry(0, 0, 490, 310);
 }
 
-std::array<Keys::KeyRow, 24> Keys::keyRows() const
+QComboBox*& Keys::keyList(const drums::Binding& key)
 {
-    return { {
-        { bassDrumKey1, &DrumKeys::bassDrumKey1v, DrumKeys::defaultKeys[0] },
-        { bassDrumKey2, &DrumKeys::bassDrumKey2v, DrumKeys::defaultKeys[1] },
-        { snareDrumKey1, &DrumKeys::snareDrumKey1v, DrumKeys::defaultKeys[2] },
-        { snareDrumKey2, &DrumKeys::snareDrumKey2v, DrumKeys::defaultKeys[3] },
-        { highTomKey1, &DrumKeys::highTomKey1v, DrumKeys::defaultKeys[4] },
-        { highTomKey2, &DrumKeys::highTomKey2v, DrumKeys::defaultKeys[5] },
-        { mediumTomKey1, &DrumKeys::mediumTomKey1v, DrumKeys::defaultKeys[6] },
-        { mediumTomKey2, &DrumKeys::mediumTomKey2v, DrumKeys::defaultKeys[7] },
-        { floorTomKey1, &DrumKeys::floorTomKey1v, DrumKeys::defaultKeys[8] },
-        { floorTomKey2, &DrumKeys::floorTomKey2v, DrumKeys::defaultKeys[9] },
-        { closedHiHatKey1, &DrumKeys::closedHiHatKey1v, DrumKeys::defaultKeys[10] },
-        { closedHiHatKey2, &DrumKeys::closedHiHatKey2v, DrumKeys::defaultKeys[11] },
-        { openHiHatKey1, &DrumKeys::openHiHatKey1v, DrumKeys::defaultKeys[12] },
-        { openHiHatKey2, &DrumKeys::openHiHatKey2v, DrumKeys::defaultKeys[13] },
-        { rideKey1, &DrumKeys::rideKey1v, DrumKeys::defaultKeys[14] },
-        { rideKey2, &DrumKeys::rideKey2v, DrumKeys::defaultKeys[15] },
-        { rideCupKey1, &DrumKeys::rideCupKey1v, DrumKeys::defaultKeys[16] },
-        { rideCupKey2, &DrumKeys::rideCupKey2v, DrumKeys::defaultKeys[17] },
-        { crashKey1, &DrumKeys::crashKey1v, DrumKeys::defaultKeys[18] },
-        { crashKey2, &DrumKeys::crashKey2v, DrumKeys::defaultKeys[19] },
-        { chinaKey1, &DrumKeys::chinaKey1v, DrumKeys::defaultKeys[20] },
-        { chinaKey2, &DrumKeys::chinaKey2v, DrumKeys::defaultKeys[21] },
-        { splashKey1, &DrumKeys::splashKey1v, DrumKeys::defaultKeys[22] },
-        { splashKey2, &DrumKeys::splashKey2v, DrumKeys::defaultKeys[23] },
-    } };
-}
-
-void Keys::placeKeyList(QComboBox* list, QPoint at)
-{
-    const auto rows = keyRows();
-    const auto row = std::find_if(
-        rows.begin(), rows.end(), [list](const KeyRow& r) { return r.list == list; });
-    list->addItems(drums::keyItems()); // a model of its own for every list
-    selectItem(list, QString::fromLatin1(row->factoryKey));
-    selectItem(list, *row->stored);
-    list->setParent(this);
-    list->setGeometry(QRect(at, QSize(50, 20)));
+    static constexpr std::array<QComboBox * Keys::*, drums::bindingCount> inStoreOrder {
+        &Keys::bassDrumKey1, &Keys::bassDrumKey2, &Keys::snareDrumKey1, &Keys::snareDrumKey2,
+        &Keys::highTomKey1, &Keys::highTomKey2, &Keys::mediumTomKey1, &Keys::mediumTomKey2,
+        &Keys::floorTomKey1, &Keys::floorTomKey2, &Keys::closedHiHatKey1, &Keys::closedHiHatKey2,
+        &Keys::openHiHatKey1, &Keys::openHiHatKey2, &Keys::rideKey1, &Keys::rideKey2,
+        &Keys::rideCupKey1, &Keys::rideCupKey2, &Keys::crashKey1, &Keys::crashKey2,
+        &Keys::chinaKey1, &Keys::chinaKey2, &Keys::splashKey1, &Keys::splashKey2
+    };
+    const auto& all = drums::bindings();
+    const auto at = std::find(all.begin(), all.end(), &key) - all.begin();
+    return this->*inStoreOrder.at(static_cast<std::size_t>(at));
 }
 
 void Keys::closeEvent(QCloseEvent* event)
@@ -285,8 +218,8 @@ void Keys::closeEvent(QCloseEvent* event)
 void Keys::saveAndCloseActionPerformed(bool)
 {
     DrumKeys::drumFolder = drumFolderbox->currentText();
-    for (const KeyRow& row : keyRows())
-        *row.stored = row.list->currentText();
+    for (const drums::Binding* key : drums::bindings())
+        *key->stored = keyList(*key)->currentText();
     // Never shown again: the next Configure Drums builds a new window from the store.
     hide();
     deleteLater();
@@ -296,8 +229,8 @@ void Keys::saveAndCloseActionPerformed(bool)
 
 void Keys::resetActionPerformed(bool)
 {
-    for (const KeyRow& row : keyRows())
-        selectItem(row.list, QString::fromLatin1(row.factoryKey));
+    for (const drums::Binding* key : drums::bindings())
+        selectItem(keyList(*key), QString::fromLatin1(key->defaultKey));
     drumFolderbox->choose(drumFolderbox->findText(defaultKit));
 }
 

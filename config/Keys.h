@@ -2,7 +2,6 @@
 
 #include <QStringList>
 #include <QWidget>
-#include <array>
 #include <functional>
 
 class ChoiceBox;
@@ -10,6 +9,10 @@ class QCloseEvent;
 class QComboBox;
 class QLabel;
 class QPushButton;
+
+namespace drums {
+struct Binding;
+}
 
 namespace toolkit {
 class LookProvider;
@@ -43,22 +46,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // A key list with the store field it shows and saves to, and the key Reset gives it back.
-    struct KeyRow {
-        QComboBox* list;
-        QString* stored;
-        const char* factoryKey;
-    };
-
     // initComponents makes the components in their order, then lays out the title and buttons,
     // the drums' names and key lists, and the kit's choice over the picture.
     void initComponents();
     void createComponents();
     void placeDrumRows();
     void placeKitChoice();
-    // The 24 key lists in the store's order: each drum's first key, then its second.
-    std::array<KeyRow, 24> keyRows() const;
-    void placeKeyList(QComboBox* list, QPoint at);
+    // The field of the key list that shows a binding.
+    QComboBox*& keyList(const drums::Binding& key);
 
     QLabel* title;
     QPushButton* saveAndClose;

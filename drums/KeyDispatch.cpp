@@ -31,9 +31,11 @@ PlayerStarter setPlayerStarter(PlayerStarter starter)
 const Drum* dispatchKey(int keyCode)
 {
     for (const Drum& drum : drumTable()) {
-        if (bindingCode(*drum.key1) == keyCode || bindingCode(*drum.key2) == keyCode) {
-            starterSlot()(samplePath(drum));
-            return &drum;
+        for (const Binding& key : drum.keys) {
+            if (bindingCode(*key.stored) == keyCode) {
+                starterSlot()(samplePath(drum));
+                return &drum;
+            }
         }
     }
     return nullptr;

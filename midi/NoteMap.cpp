@@ -7,30 +7,16 @@ namespace midi {
 
 namespace {
 
-// Indexes into the drum table, in its order.
-enum DrumIndex : signed char {
-    none = -1,
-    bass,
-    snare,
-    highTom,
-    mediumTom,
-    floorTom,
-    closedHiHat,
-    openHiHat,
-    ride,
-    rideCup,
-    crash,
-    china,
-    splash,
-};
+using enum drums::DrumIndex;
+constexpr auto none = static_cast<drums::DrumIndex>(-1);
 
 // General MIDI's percussion key map, from note 35 on, as the kit's twelve drums stand for it:
 // the kicks, the snares with the side stick and the hand clap, three pairs of toms, the hi-hat
 // closed and by pedal, the rides, the crashes.
 constexpr int firstNote = 35;
-constexpr std::array<DrumIndex, 25> fromNote35 { bass, bass, snare, snare, snare, snare, floorTom,
-    closedHiHat, floorTom, closedHiHat, mediumTom, openHiHat, mediumTom, highTom, crash, highTom,
-    ride, china, rideCup, none, splash, none, crash, none, ride };
+constexpr std::array<drums::DrumIndex, 25> fromNote35 { bass, bass, snare, snare, snare, snare,
+    floorTom, closedHiHat, floorTom, closedHiHat, mediumTom, openHiHat, mediumTom, highTom, crash,
+    highTom, ride, china, rideCup, none, splash, none, crash, none, ride };
 
 } // namespace
 

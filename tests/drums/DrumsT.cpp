@@ -165,9 +165,9 @@ TEST(KeyDispatch, EveryDefaultBindingPlaysItsOwnDrum)
 {
     PlayerRecorder players;
     for (const drums::Drum& drum : drums::drumTable()) {
-        for (const QString* binding : { drum.key1, drum.key2 }) {
-            const drums::Drum* played = drums::dispatchKey(drums::bindingCode(*binding));
-            ASSERT_NE(played, nullptr) << binding->toStdString();
+        for (const drums::Binding& key : drum.keys) {
+            const drums::Drum* played = drums::dispatchKey(drums::bindingCode(*key.stored));
+            ASSERT_NE(played, nullptr) << key.stored->toStdString();
             EXPECT_STREQ(played->name, drum.name);
             EXPECT_EQ(players.started.back(), QString("./kits/acoustic") + drum.sampleFile);
         }

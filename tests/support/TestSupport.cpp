@@ -44,10 +44,8 @@ ExitRecorder::~ExitRecorder()
 std::vector<QString*> storeFields()
 {
     std::vector<QString*> fields { &DrumKeys::drumFolder };
-    for (const drums::Drum& drum : drums::drumTable()) {
-        fields.push_back(drum.key1);
-        fields.push_back(drum.key2);
-    }
+    for (const drums::Binding* key : drums::bindings())
+        fields.push_back(key->stored);
     return fields;
 }
 
