@@ -4,7 +4,8 @@
 #include <cstddef>
 
 // Every capacity and timing of the audio service above the mixer and the output streams
-// (theirs are in mix/MixConfig.h and output/OutputConfig.h).
+// (theirs are in mix/MixConfig.h and output/OutputConfig.h). What was tried on the way to these
+// values, and what it measured, is in docs/tuning.md.
 namespace audio::config {
 
 // Player threads kept however long it is quiet; idle threads kept ready beyond those taken, so
@@ -25,9 +26,9 @@ inline constexpr auto deviceSettleTime = std::chrono::milliseconds(80);
 inline constexpr auto deviceSettlePoll = std::chrono::milliseconds(5);
 inline constexpr auto deviceSettlePatience = std::chrono::seconds(1);
 // How long a hit may wait for the output to open before it is reported instead of played late:
-// longer than any opening that succeeded here (0.1 to 0.2 s on PipeWire, 1.0 s on a PulseAudio
-// null sink, which waits out deviceSettlePatience), no longer than one that first waits for a
-// server that does not answer (2 s for each).
+// longer than an opening that succeeds (about a second at most, on a PulseAudio null sink that
+// waits out deviceSettlePatience), no longer than one that first waits for a server that does
+// not answer (outputOpenTimeout for each).
 inline constexpr auto outputWaitLimit = std::chrono::seconds(2);
 
 // Frames of a stack trace printed with a line-unavailable report: deep enough to reach the

@@ -62,9 +62,8 @@ struct Opened {
     std::string failure;
 };
 
-// On a busy machine a new PulseAudio stream lost up to the first 30 ms it was given, so a hit
-// that opened the device lost its attack. Let the device play a little silence first; only a
-// hit that opens the device pays for it.
+// A new stream may lose the first frames it is given (see deviceSettleTime): the device plays
+// a little silence first. Only a hit that opens the device pays for it.
 void letDeviceSettle(const Mixer& mixer, int rate)
 {
     const auto start = std::chrono::steady_clock::now();

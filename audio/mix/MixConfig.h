@@ -5,7 +5,8 @@
 #include <soxr.h>
 
 // Every capacity and timing of the lines and the mixer: what a line takes, how far it buffers
-// ahead, how it converts, how the mix is kept under full scale.
+// ahead, how it converts, how the mix is kept under full scale. What was tried on the way to
+// these values, and what it measured, is in docs/tuning.md.
 namespace audio::config {
 
 // The period frames asked for in the real-time budget figures and in a line's start cushion.
@@ -80,10 +81,9 @@ inline constexpr std::size_t sparesPerConverterKind = 2;
 inline constexpr double usualSampleRate = 44100;
 
 // After a peak beyond full scale the limiter's gain holds for limiterHoldSeconds, then comes
-// back to 1 with a time constant of limiterReleaseSeconds. Eight full-scale sines at once: with
-// no hold and 50 ms, every crest was brought to full scale again (3.4% of the samples at the
-// rail, distortion -15 dB); held and slower, the gain follows the loudness, not the waveform.
-// A loud burst ducks what follows it for about that long.
+// back to 1 with a time constant of limiterReleaseSeconds. Held, and released slowly, the gain
+// follows the mix's loudness rather than its waveform, so it turns the mix down without
+// squaring its crests off. A loud burst ducks what follows it for about that long.
 inline constexpr double limiterHoldSeconds = 0.05;
 inline constexpr double limiterReleaseSeconds = 0.25;
 // A line whose worker falls behind fades out over this long and back in when its frames come,

@@ -5,7 +5,8 @@
 #include <cstddef>
 
 // Every capacity and timing of the output streams: the buffers they ask the servers for, how
-// they step between them, how long they wait.
+// they step between them, how long they wait. What was tried on the way to these values, and
+// what it measured, is in docs/tuning.md.
 namespace audio::config {
 
 // The output stream: float, stereo, this rate unless the server's sink runs at another.
@@ -26,9 +27,9 @@ inline constexpr int sdlBufferFrames = 256;
 // stall under holds of its duration. An underrun climbs too, and the step waits before it is
 // tried again: heardFailureBackOff when sound was playing, silentFailureBackOff when not,
 // doubling with each failure up to backOffDoublings times. Steps down come when the output has
-// been silent for silenceBeforeStepDown, as far as the worst stall remembered allows. The stalls of
-// the virtual machines here came every ten to twenty seconds: a window shorter than that steps down
-// between them and the next one is heard.
+// been silent for silenceBeforeStepDown, as far as the worst stall remembered allows. A window
+// shorter than the time between a machine's stalls steps down between them, and the next one is
+// heard.
 inline constexpr auto latencyWindow = std::chrono::seconds(60);
 inline constexpr auto silenceBeforeStepDown = std::chrono::seconds(1);
 // A stall met in silence cost nothing: remembered long enough to ride out the next few like
@@ -40,10 +41,9 @@ inline constexpr auto silentFailureBackOff = std::chrono::seconds(5);
 inline constexpr int backOffDoublings = 4;
 
 // PipeWire's quantum. Drummers ask for 64 to 128 frames. The stall is how long after its cycle
-// began our block was ready, plus the cycles missed. Here a minimal stream at 256 frames was
-// ready 0.1 to 0.5 ms into its cycle, so the stream begins there and learns the rest in the
-// silence before the first hit. 2048 frames is PipeWire's largest quantum unless configured
-// otherwise.
+// began our block was ready, plus the cycles missed. The stream begins at 256 frames, where a
+// minimal stream is ready early in its cycle, and learns the rest in the silence before the
+// first hit. 2048 frames is PipeWire's largest quantum unless configured otherwise.
 inline constexpr std::array<int, 5> pipeWireQuantumSteps { 128, 256, 512, 1024, 2048 };
 inline constexpr std::size_t pipeWireFirstStep = 1;
 inline constexpr double pipeWireCloseCall = 0.75;
@@ -55,8 +55,8 @@ inline constexpr bool pipeWireStallsPastUnderruns = true;
 // much less was still queued at a request than at the recent requests that came on time, or
 // how long our own writing of a request took. The server keeps about three quarters of
 // the target queued and runs dry when a request is about half the target late: a close call at
-// a third, room under a quarter. 21.3 ms in all held on an idle virtual machine here; 5.3 and
-// 8 ms underflowed within a second of being tried, every time, so the first hits met them.
+// a third, room under a quarter. The stream begins at 21.3 ms in all, the smallest target that
+// held on an idle machine.
 inline constexpr std::array<int, 6> pulseLatencySteps { 512, 768, 1024, 1536, 2048, 3072 };
 inline constexpr std::size_t pulseFirstStep = 2;
 inline constexpr double pulseCloseCall = 0.35;
@@ -74,8 +74,8 @@ inline constexpr auto latencyCheckInterval = std::chrono::milliseconds(100);
 // The longest an opening waits for a server's answer or for its stream to be linked.
 inline constexpr auto outputOpenTimeout = std::chrono::seconds(2);
 // How long a new PipeWire stream waits for its first cycle to tell the graph's rate. A linked
-// stream's first cycle came within a few milliseconds here; a sink still waking up may take
-// longer, and the stream then stays at the rate it asked for.
+// stream's first cycle comes within a few milliseconds; a sink still waking up may take longer,
+// and the stream then stays at the rate it asked for.
 inline constexpr auto graphRatePatience = std::chrono::milliseconds(250);
 // PulseAudio's client thread: real-time, below the server's own priority (5 by default).
 inline constexpr int clientRealtimePriority = 4;
