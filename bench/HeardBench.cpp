@@ -194,6 +194,101 @@ void print(const char* what, const std::vector<double>& values)
         values.empty() ? NAN : *std::max_element(values.begin(), values.end()));
 }
 
+// The minimal client of the output's own server whose click each press is measured against.
+std::unique_ptr<bench::ReferenceClick> openReference(
+    const audio::OutputInfo& device, int quantum, std::string& failure)
+{
+    if (device.driver == "pipewire")
+        return bench::openPipeWireReference(failure, quantum);
+    if (device.driver == "pulseaudio")
+        return bench::openPulseAudioReference(device.targetLatencyFrames, failure);
+    failure = "no reference client for the driver \"" + device.driver + "\"";
+    return nullptr;
+}
+
+// Underruns of the server and of the mixer since the counts were taken.
+struct UnderrunCounts {
+    std::uint64_t server = audio::outputInfo().serverUnderruns;
+    std::uint64_t mixer = audio::outputMixer().underruns();
+};
+
+// Strikes the presses, each a key (or, every other one, a MIDI note) at the instant of a
+// reference click, while parec records the server's monitor; returns the recording, which is
+// empty when parec would not start.
+std::vector<float> recordPresses(Main& window, bench::ReferenceClick& reference,
+    bench::MidiSource* pads, int presses, const std::string& monitor, const fs::path& recording)
+{
+    const pid_t recorder = startRecorder(monitor, recording);
+    if (!recorder)
+        return {};
+    // Until the recorder delivers, and a little more.
+    for (int i = 0; i < 100 && (!fs::exists(recording) || fs::file_size(recording) == 0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    for (int i = 0; i < presses; ++i) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_P, Qt::NoModifier);
+        reference.trigger();
+        if (pads && i % 2)
+            pads->strike(36, 127);
+        else
+            window.KeyListener(&press);
+        waitServing(std::chrono::milliseconds(150));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(recorder, SIGTERM);
+    ::waitpid(recorder, nullptr, 0);
+
+    std::ifstream in(recording, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<float> stereo(bytes.size() / sizeof(float));
+    std::memcpy(stereo.data(), bytes.data(), stereo.size() * sizeof(float));
+    return stereo;
+}
+
+// Each press's two sounds: the nearest of ours to each reference click, within 50 ms. Ours may
+// come first: each client's buffer is at its own point of its cycle when the press comes. With
+// notes, every other press was one.
+void reportHeard(
+    const std::vector<float>& stereo, int presses, bool withNotes, const UnderrunCounts& before)
+{
+    const auto references = onsets(stereo, 0), ours = onsets(stereo, 1);
+    std::vector<double> behind, byKey, byNote;
+    std::size_t next = 0;
+    const std::size_t pairing = rate * 50 / 1000;
+    for (std::size_t k = 0; k < references.size(); ++k) {
+        const std::size_t at = references[k];
+        while (next < ours.size() && ours[next] + pairing < at)
+            ++next;
+        if (next >= ours.size() || ours[next] > at + pairing)
+            continue;
+        const double ms
+            = 1000.0 * (static_cast<double>(ours[next]) - static_cast<double>(at)) / rate;
+        behind.push_back(ms);
+        // Every reference click heard: the k-th is the k-th hit's.
+        if (withNotes && references.size() == static_cast<std::size_t>(presses))
+            (k % 2 ? byNote : byKey).push_back(ms);
+    }
+    const audio::OutputInfo after = audio::outputInfo();
+    const UnderrunCounts now;
+    std::printf("== Heard: key event to sound at the server, behind a minimal client of the same "
+                "server (driver \"%s\", %d Hz, %d-frame blocks, target latency %d frames = %.2f "
+                "ms)\n",
+        after.driver.c_str(), after.sampleRate, after.bufferFrames, after.targetLatencyFrames,
+        1000.0 * after.targetLatencyFrames / after.sampleRate);
+    std::printf("%-58s %6s %8s %8s %8s %8s\n", "", "found", "min ms", "median", "p99", "max");
+    print("our sound behind the reference click", behind);
+    if (withNotes) {
+        print("  of a key press", byKey);
+        print("  of a MIDI note", byNote);
+    }
+    std::printf("presses %d, reference clicks heard %zu, our sounds heard %zu; underruns during "
+                "the run: server %llu, mixer %llu\n",
+        presses, references.size(), ours.size(),
+        static_cast<unsigned long long>(now.server - before.server),
+        static_cast<unsigned long long>(now.mixer - before.mixer));
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -223,27 +318,11 @@ int main(int argc, char** argv)
     const audio::OutputInfo device = audio::outputInfo();
     printBuffer("3 s after start-up", device);
     std::string failure;
-    std::unique_ptr<bench::ReferenceClick> reference;
-    if (device.driver == "pipewire")
-        reference = bench::openPipeWireReference(failure, quantum);
-    else if (device.driver == "pulseaudio")
-        reference = bench::openPulseAudioReference(device.targetLatencyFrames, failure);
-    else
-        failure = "no reference client for the driver \"" + device.driver + "\"";
+    const auto reference = openReference(device, quantum, failure);
     if (!reference) {
         std::printf("== Heard: %s\n", failure.c_str());
         return 0;
     }
-    const fs::path recording = fs::path(scratch.path().toStdString()) / "heard.raw";
-    const pid_t recorder = startRecorder(monitor, recording);
-    if (!recorder) {
-        std::printf("== Heard: cannot start parec\n");
-        return 0;
-    }
-    // Until the recorder delivers, and a little more.
-    for (int i = 0; i < 100 && (!fs::exists(recording) || fs::file_size(recording) == 0); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     Main window;
     std::unique_ptr<bench::MidiSource> pads;
@@ -257,64 +336,14 @@ int main(int argc, char** argv)
         // The input opens and links the source.
         waitServing(std::chrono::seconds(2));
     }
-    const audio::Mixer& mixer = audio::outputMixer();
-    const auto mixerUnderruns = mixer.underruns();
-    const auto serverUnderruns = audio::outputInfo().serverUnderruns;
-    for (int i = 0; i < presses; ++i) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_P, Qt::NoModifier);
-        reference->trigger();
-        if (pads && i % 2)
-            pads->strike(36, 127);
-        else
-            window.KeyListener(&press);
-        waitServing(std::chrono::milliseconds(150));
+    const UnderrunCounts before;
+    const auto stereo = recordPresses(window, *reference, pads.get(), presses, monitor,
+        fs::path(scratch.path().toStdString()) / "heard.raw");
+    if (stereo.empty()) {
+        std::printf("== Heard: cannot start parec\n");
+        return 0;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    ::kill(recorder, SIGTERM);
-    ::waitpid(recorder, nullptr, 0);
-
-    std::ifstream in(recording, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-    std::vector<float> stereo(bytes.size() / sizeof(float));
-    std::memcpy(stereo.data(), bytes.data(), stereo.size() * sizeof(float));
-    const auto references = onsets(stereo, 0), ours = onsets(stereo, 1);
-    // Each press's two sounds: the nearest of ours to each reference click, within a third of
-    // the time between presses. Ours may come first: each client's buffer is at its own point
-    // of its cycle when the press comes.
-    std::vector<double> behind, byKey, byNote;
-    std::size_t next = 0;
-    const std::size_t pairing = rate * 50 / 1000;
-    for (std::size_t k = 0; k < references.size(); ++k) {
-        const std::size_t at = references[k];
-        while (next < ours.size() && ours[next] + pairing < at)
-            ++next;
-        if (next >= ours.size() || ours[next] > at + pairing)
-            continue;
-        const double ms
-            = 1000.0 * (static_cast<double>(ours[next]) - static_cast<double>(at)) / rate;
-        behind.push_back(ms);
-        // Every reference click heard: the k-th is the k-th hit's.
-        if (pads && references.size() == static_cast<std::size_t>(presses))
-            (k % 2 ? byNote : byKey).push_back(ms);
-    }
-    const audio::OutputInfo after = audio::outputInfo();
-    std::printf("== Heard: key event to sound at the server, behind a minimal client of the same "
-                "server (driver \"%s\", %d Hz, %d-frame blocks, target latency %d frames = %.2f "
-                "ms)\n",
-        after.driver.c_str(), after.sampleRate, after.bufferFrames, after.targetLatencyFrames,
-        1000.0 * after.targetLatencyFrames / after.sampleRate);
-    std::printf("%-58s %6s %8s %8s %8s %8s\n", "", "found", "min ms", "median", "p99", "max");
-    print("our sound behind the reference click", behind);
-    if (pads) {
-        print("  of a key press", byKey);
-        print("  of a MIDI note", byNote);
-    }
-    std::printf("presses %d, reference clicks heard %zu, our sounds heard %zu; underruns during "
-                "the run: server %llu, mixer %llu\n",
-        presses, references.size(), ours.size(),
-        static_cast<unsigned long long>(after.serverUnderruns - serverUnderruns),
-        static_cast<unsigned long long>(mixer.underruns() - mixerUnderruns));
-    std::fflush(stdout);
+    reportHeard(stereo, presses, pads != nullptr, before);
     if (linger)
         playThenRest(window, std::chrono::seconds(30), std::chrono::seconds(60));
     if (pads) {

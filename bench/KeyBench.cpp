@@ -118,6 +118,14 @@ struct Figures {
     std::vector<double> keyToSoundMs;
     std::vector<double> keyToReadyMs;
     int lost = 0;
+
+    void add(const Figures& more)
+    {
+        for (auto field : { &Figures::listenerUs, &Figures::listenerCpuUs, &Figures::keyToSoundMs,
+                 &Figures::keyToReadyMs })
+            (this->*field).insert((this->*field).end(), (more.*field).begin(), (more.*field).end());
+        lost += more.lost;
+    }
 };
 
 // CPU time of the calling thread: what KeyListener itself costs, without the time the
@@ -154,6 +162,17 @@ void print(const char* what, const std::vector<double>& values, const char* unit
     std::printf("%-48s %6zu %10.3f %10.3f %10.3f  %s\n", what, values.size(),
         percentile(values, 50), percentile(values, 99),
         values.empty() ? NAN : *std::max_element(values.begin(), values.end()), unit);
+}
+
+void printFigures(const char* what, const Figures& figures)
+{
+    std::printf("%s\n", what);
+    print("  key event to first frame out of the mixer", figures.keyToSoundMs, "ms");
+    print("  key event to first frames ready for the mixer", figures.keyToReadyMs, "ms");
+    print("  KeyListener on the event thread", figures.listenerUs, "us");
+    print("  of which the event thread's own CPU time", figures.listenerCpuUs, "us");
+    if (figures.lost)
+        std::printf("  presses whose sound never came: %d\n", figures.lost);
 }
 
 } // namespace
@@ -207,28 +226,10 @@ int main(int argc, char** argv)
         Figures figures;
         for (int i = 0; i < 100; ++i)
             pressAndTime(window, audio, run.key, figures);
-        std::printf("%s\n", run.what);
-        print("  key event to first frame out of the mixer", figures.keyToSoundMs, "ms");
-        print("  key event to first frames ready for the mixer", figures.keyToReadyMs, "ms");
-        print("  KeyListener on the event thread", figures.listenerUs, "us");
-        print("  of which the event thread's own CPU time", figures.listenerCpuUs, "us");
-        if (figures.lost)
-            std::printf("  presses whose sound never came: %d\n", figures.lost);
-        all.keyToSoundMs.insert(
-            all.keyToSoundMs.end(), figures.keyToSoundMs.begin(), figures.keyToSoundMs.end());
-        all.keyToReadyMs.insert(
-            all.keyToReadyMs.end(), figures.keyToReadyMs.begin(), figures.keyToReadyMs.end());
-        all.listenerUs.insert(
-            all.listenerUs.end(), figures.listenerUs.begin(), figures.listenerUs.end());
-        all.listenerCpuUs.insert(
-            all.listenerCpuUs.end(), figures.listenerCpuUs.begin(), figures.listenerCpuUs.end());
-        all.lost += figures.lost;
+        printFigures(run.what, figures);
+        all.add(figures);
     }
-    std::printf("all runs\n");
-    print("  key event to first frame out of the mixer", all.keyToSoundMs, "ms");
-    print("  key event to first frames ready for the mixer", all.keyToReadyMs, "ms");
-    print("  KeyListener on the event thread", all.listenerUs, "us");
-    print("  of which the event thread's own CPU time", all.listenerCpuUs, "us");
+    printFigures("all runs", all);
     const audio::Mixer& mixer = audio::outputMixer();
     std::printf("mixer: %llu underruns, %llu late blocks; presses whose sound never came: %d\n",
         static_cast<unsigned long long>(mixer.underruns()),
