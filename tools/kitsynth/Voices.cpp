@@ -261,156 +261,209 @@ Stereo renderTom(const TomVoice& v, double rate, Rng& rng)
     return out;
 }
 
+namespace {
+
+// Plate modes. A plate's modes are spread evenly in frequency, so most land high up; a share
+// spread by octaves keeps a few low ones for body.
+std::vector<Mode> plateModes(const CymbalVoice& v, Rng& rng)
+{
+    std::vector<Mode> modes;
+    double energy = 0;
+    for (int k = 0; k < v.modes; ++k) {
+        const double u = rng.uniform();
+        const double hz = rng.uniform() < 0.6 ? v.lowHz + (v.highHz - v.lowHz) * u
+                                              : v.lowHz * std::pow(v.highHz / v.lowHz, u);
+        const double oct = std::log2(hz / v.peakHz) / v.spread;
+        const double gain = std::exp(-0.5 * oct * oct) * rng.range(0.2, 1.0);
+        const double place = std::clamp((hz - v.lowHz) / (v.highHz - v.lowHz), 0.0, 1.0);
+        modes.push_back({ .hz = hz,
+            .gain = gain,
+            .t60 = v.t60 * std::pow(1000.0 / hz, v.damping) * rng.range(0.7, 1.3),
+            .rise = 0.0004 + v.rise * place * rng.range(0.5, 1.5),
+            .pan = rng.range(-v.width, v.width),
+            .phase = rng.uniform() * twoPi });
+        energy += gain * gain / 2;
+    }
+    // However many modes a plate has, 'modeLevel' means the same loudness.
+    for (Mode& m : modes)
+        m.gain *= 0.3 * v.modeLevel / std::sqrt(energy);
+    return modes;
+}
+
+// The ride's bow ping: a cluster of strong modes around one frequency.
+Stereo pingPart(const CymbalVoice& v, std::size_t n, double rate, Rng& rng)
+{
+    std::vector<Mode> modes;
+    for (int k = 0; k < 9; ++k) {
+        const double hz = v.pingHz * std::pow(2.0, rng.range(-0.6, 0.6));
+        modes.push_back({ .hz = hz,
+            .gain = rng.range(0.4, 1.0),
+            .t60 = v.pingT60 * std::pow(v.pingHz / hz, 0.5) * rng.range(0.7, 1.2),
+            .rise = 0.0003,
+            .pan = rng.range(-0.3, 0.3) * v.width,
+            .phase = rng.uniform() * twoPi });
+    }
+    Stereo ping(n);
+    addModes(ping, rate, modes);
+    levelPart(ping, rate, 0.3 * v.ping);
+    return ping;
+}
+
+// The cup rings like a small bell: few, strong, inharmonic partials, each a close pair that
+// beats slowly.
+Stereo bellPart(const CymbalVoice& v, std::size_t n, double rate, Rng& rng)
+{
+    constexpr std::array<double, 7> ratios = { 1.0, 1.505, 2.11, 2.74, 3.36, 4.18, 5.03 };
+    constexpr std::array<double, 7> gains = { 1.0, 0.8, 0.9, 0.55, 0.5, 0.3, 0.25 };
+    std::vector<Mode> modes;
+    for (std::size_t k = 0; k < ratios.size(); ++k)
+        for (double side : { -1.0, 1.0 })
+            modes.push_back(
+                { .hz = v.bellHz * ratios[k] * (1 + side * 0.0012 * rng.range(0.5, 1.5)),
+                    .gain = gains[k],
+                    .t60 = v.bellT60 * std::pow(1.0 / ratios[k], 0.45),
+                    .rise = 0.0003,
+                    .pan = side * 0.4 * v.width,
+                    .phase = rng.uniform() * twoPi });
+    Stereo bell(n);
+    addModes(bell, rate, modes);
+    levelPart(bell, rate, 0.3 * v.bell);
+    return bell;
+}
+
+// Six detuned squares at inharmonic ratios: the raw clang under a hi-hat's metallic edge.
+Buffer squareCluster(const CymbalVoice& v, std::size_t n, double rate, Rng& rng)
+{
+    constexpr std::array<double, 6> ratios = { 1.0, 1.3478, 1.6172, 1.9306, 2.5113, 2.8457 };
+    std::vector<Square> squares;
+    for (double r : ratios)
+        squares.emplace_back(rate, v.metalHz * r, rng.uniform());
+    Buffer metal(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::array<double, 6> s;
+        for (std::size_t k = 0; k < 6; ++k)
+            s[k] = squares[k].next();
+        // Products of pairs add sum and difference tones: a denser, less organ-like clang.
+        metal[i] = s[0] + s[1] + s[2] + s[3] + s[4] + s[5]
+            + 0.6 * (s[0] * s[3] + s[1] * s[4] + s[2] * s[5]);
+    }
+    return metal;
+}
+
+// The clang, kept to a high band so only its bite is heard, and cut short.
+Buffer metalPart(const CymbalVoice& v, std::size_t n, double rate, Rng& rng)
+{
+    Buffer metal = filtered(squareCluster(v, n, rate, rng),
+        { Biquad::bandPass(rate, v.metalBand, 0.9), Biquad::highPass(rate, 0.55 * v.metalBand),
+            Biquad::highPass(rate, 0.55 * v.metalBand) });
+    applyDecay(metal, rate, 0.0003, v.metalT60);
+    levelPart(metal, rate, 0.3 * v.metal);
+    return metal;
+}
+
+// The explosive noise of the hit itself.
+Stereo burstPart(const CymbalVoice& v, std::size_t n, double rate, Rng& rng)
+{
+    Stereo burst = stereoNoise(n, rng, v.width);
+    for (Buffer* b : { &burst.left, &burst.right }) {
+        *b = filtered(std::move(*b),
+            { Biquad::highPass(rate, v.noiseLow), Biquad::lowPass(rate, v.noiseHigh) });
+        applyDecay(*b, rate, 0.0003, v.burstT60);
+    }
+    levelPart(burst, rate, 0.3 * v.burst);
+    return burst;
+}
+
+// A real plate loses its highs first, so the wash's low-pass closes over the decay.
+void darkenOverTime(Buffer& b, const CymbalVoice& v, double rate)
+{
+    Biquad hp = Biquad::highPass(rate, 0.8 * v.noiseLow);
+    Svf lp;
+    const double close = std::exp(-1.0 / (0.4 * v.washT60 * rate));
+    double cutoff = v.noiseHigh;
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        // Retuning every sample costs a tangent each; every 32 is smooth enough.
+        if ((i & 31) == 0)
+            lp.tune(rate, cutoff, 0.6);
+        b[i] = lp.process(hp.process(b[i])).low;
+        cutoff = 0.45 * v.noiseHigh + close * (cutoff - 0.45 * v.noiseHigh);
+    }
+}
+
+// The long noisy wash that rings on after the burst.
+Stereo washPart(const CymbalVoice& v, std::size_t n, double rate, Rng& rng)
+{
+    Stereo wash = stereoNoise(n, rng, v.width);
+    for (Buffer* b : { &wash.left, &wash.right }) {
+        darkenOverTime(*b, v, rate);
+        applyDecay(*b, rate, 0.012, v.washT60);
+    }
+    levelPart(wash, rate, 0.3 * v.wash);
+    return wash;
+}
+
+// Slow random swell and flutter of the whole plate: hats rattling against each other, or the
+// shimmer of a big plate.
+void applyChatter(Stereo& out, double chatter, double rate, Rng& rng)
+{
+    const std::size_t n = out.frames();
+    Buffer wobble = whiteNoise(n, rng);
+    Biquad::lowPass(rate, 18, 0.9).run(wobble);
+    const double size = std::max(rms(wobble, 0, n), 1e-9);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double g = std::max(0.0, 1.0 + chatter * wobble[i] / size);
+        out.left[i] *= g;
+        out.right[i] *= g;
+    }
+}
+
+// Drives the plate hard into a lopsided curve: rough, buzzy intermodulation that eases off as
+// the plate dies down, the dirt of a china.
+void applyTrash(Stereo& out, double trash)
+{
+    const double p = std::max(out.peak(), 1e-9);
+    for (Buffer* b : { &out.left, &out.right })
+        for (double& x : *b) {
+            const double y = x / p;
+            x = p * std::tanh(trash * (y + 0.3 * y * y)) / trash;
+        }
+}
+
+// The stick's tip on the metal: a very short, bright tick.
+Buffer tipPart(const CymbalVoice& v, std::size_t n, double rate, Rng& rng)
+{
+    Buffer tip
+        = filtered(noiseBurst(n, rate, rng, 0.00005, 0.006), { Biquad::highPass(rate, 4000, 0.7) });
+    levelPart(tip, rate, 0.3 * v.stick);
+    return tip;
+}
+
+} // namespace
+
+// Each part draws on the same random sequence, so the parts are made in a fixed order: changing
+// it would change every cymbal of every kit.
 Stereo renderCymbal(const CymbalVoice& v, double rate, Rng& rng)
 {
     const std::size_t n = framesOf(v.length, rate);
     Stereo out(n);
-
-    // Plate modes. A plate's modes are spread evenly in frequency, so most land high up; a
-    // share spread by octaves keeps a few low ones for body.
-    if (v.modeLevel > 0) {
-        std::vector<Mode> modes;
-        double energy = 0;
-        for (int k = 0; k < v.modes; ++k) {
-            const double u = rng.uniform();
-            const double hz = rng.uniform() < 0.6 ? v.lowHz + (v.highHz - v.lowHz) * u
-                                                  : v.lowHz * std::pow(v.highHz / v.lowHz, u);
-            const double oct = std::log2(hz / v.peakHz) / v.spread;
-            const double gain = std::exp(-0.5 * oct * oct) * rng.range(0.2, 1.0);
-            const double place = std::clamp((hz - v.lowHz) / (v.highHz - v.lowHz), 0.0, 1.0);
-            modes.push_back({ .hz = hz,
-                .gain = gain,
-                .t60 = v.t60 * std::pow(1000.0 / hz, v.damping) * rng.range(0.7, 1.3),
-                .rise = 0.0004 + v.rise * place * rng.range(0.5, 1.5),
-                .pan = rng.range(-v.width, v.width),
-                .phase = rng.uniform() * twoPi });
-            energy += gain * gain / 2;
-        }
-        for (Mode& m : modes)
-            m.gain *= 0.3 * v.modeLevel / std::sqrt(energy);
-        addModes(out, rate, modes);
-    }
-
-    if (v.ping > 0) {
-        std::vector<Mode> modes;
-        for (int k = 0; k < 9; ++k) {
-            const double hz = v.pingHz * std::pow(2.0, rng.range(-0.6, 0.6));
-            modes.push_back({ .hz = hz,
-                .gain = rng.range(0.4, 1.0),
-                .t60 = v.pingT60 * std::pow(v.pingHz / hz, 0.5) * rng.range(0.7, 1.2),
-                .rise = 0.0003,
-                .pan = rng.range(-0.3, 0.3) * v.width,
-                .phase = rng.uniform() * twoPi });
-        }
-        Stereo ping(n);
-        addModes(ping, rate, modes);
-        levelPart(ping, rate, 0.3 * v.ping);
-        out.add(ping, 1.0);
-    }
-
-    if (v.bell > 0) {
-        // The cup rings like a small bell: few, strong, inharmonic partials, each a close pair
-        // that beats slowly.
-        constexpr std::array<double, 7> ratios = { 1.0, 1.505, 2.11, 2.74, 3.36, 4.18, 5.03 };
-        constexpr std::array<double, 7> gains = { 1.0, 0.8, 0.9, 0.55, 0.5, 0.3, 0.25 };
-        std::vector<Mode> modes;
-        for (std::size_t k = 0; k < ratios.size(); ++k)
-            for (double side : { -1.0, 1.0 })
-                modes.push_back(
-                    { .hz = v.bellHz * ratios[k] * (1 + side * 0.0012 * rng.range(0.5, 1.5)),
-                        .gain = gains[k],
-                        .t60 = v.bellT60 * std::pow(1.0 / ratios[k], 0.45),
-                        .rise = 0.0003,
-                        .pan = side * 0.4 * v.width,
-                        .phase = rng.uniform() * twoPi });
-        Stereo bell(n);
-        addModes(bell, rate, modes);
-        levelPart(bell, rate, 0.3 * v.bell);
-        out.add(bell, 1.0);
-    }
-
-    if (v.metal > 0) {
-        constexpr std::array<double, 6> ratios = { 1.0, 1.3478, 1.6172, 1.9306, 2.5113, 2.8457 };
-        std::vector<Square> squares;
-        for (double r : ratios)
-            squares.emplace_back(rate, v.metalHz * r, rng.uniform());
-        Buffer metal(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            std::array<double, 6> s;
-            for (std::size_t k = 0; k < 6; ++k)
-                s[k] = squares[k].next();
-            // Products of pairs add sum and difference tones: a denser, less organ-like clang.
-            metal[i] = s[0] + s[1] + s[2] + s[3] + s[4] + s[5]
-                + 0.6 * (s[0] * s[3] + s[1] * s[4] + s[2] * s[5]);
-        }
-        metal = filtered(std::move(metal),
-            { Biquad::bandPass(rate, v.metalBand, 0.9), Biquad::highPass(rate, 0.55 * v.metalBand),
-                Biquad::highPass(rate, 0.55 * v.metalBand) });
-        applyDecay(metal, rate, 0.0003, v.metalT60);
-        levelPart(metal, rate, 0.3 * v.metal);
-        out.addMono(metal, 1.0);
-    }
-
-    if (v.burst > 0) {
-        Stereo burst = stereoNoise(n, rng, v.width);
-        for (Buffer* b : { &burst.left, &burst.right }) {
-            *b = filtered(std::move(*b),
-                { Biquad::highPass(rate, v.noiseLow), Biquad::lowPass(rate, v.noiseHigh) });
-            applyDecay(*b, rate, 0.0003, v.burstT60);
-        }
-        levelPart(burst, rate, 0.3 * v.burst);
-        out.add(burst, 1.0);
-    }
-
-    if (v.wash > 0) {
-        // The wash darkens as it dies: its low-pass closes over the decay.
-        Stereo wash = stereoNoise(n, rng, v.width);
-        for (Buffer* b : { &wash.left, &wash.right }) {
-            Biquad hp = Biquad::highPass(rate, 0.8 * v.noiseLow);
-            Svf lp;
-            const double close = std::exp(-1.0 / (0.4 * v.washT60 * rate));
-            double cutoff = v.noiseHigh;
-            for (std::size_t i = 0; i < n; ++i) {
-                if ((i & 31) == 0)
-                    lp.tune(rate, cutoff, 0.6);
-                (*b)[i] = lp.process(hp.process((*b)[i])).low;
-                cutoff = 0.45 * v.noiseHigh + close * (cutoff - 0.45 * v.noiseHigh);
-            }
-            applyDecay(*b, rate, 0.012, v.washT60);
-        }
-        levelPart(wash, rate, 0.3 * v.wash);
-        out.add(wash, 1.0);
-    }
-
-    if (v.chatter > 0) {
-        // Slow random swell and flutter of the whole plate.
-        Buffer wobble = whiteNoise(n, rng);
-        Biquad::lowPass(rate, 18, 0.9).run(wobble);
-        const double size = std::max(rms(wobble, 0, n), 1e-9);
-        for (std::size_t i = 0; i < n; ++i) {
-            const double g = std::max(0.0, 1.0 + v.chatter * wobble[i] / size);
-            out.left[i] *= g;
-            out.right[i] *= g;
-        }
-    }
-
-    if (v.trash > 0) {
-        // Drive the plate hard into a lopsided curve: rough, buzzy intermodulation that eases
-        // off as the plate dies down.
-        const double p = std::max(out.peak(), 1e-9);
-        for (Buffer* b : { &out.left, &out.right })
-            for (double& x : *b) {
-                const double y = x / p;
-                x = p * std::tanh(v.trash * (y + 0.3 * y * y)) / v.trash;
-            }
-    }
-
-    if (v.stick > 0) {
-        Buffer tip = filtered(
-            noiseBurst(n, rate, rng, 0.00005, 0.006), { Biquad::highPass(rate, 4000, 0.7) });
-        levelPart(tip, rate, 0.3 * v.stick);
-        out.addMono(tip, 1.0);
-    }
+    if (v.modeLevel > 0)
+        addModes(out, rate, plateModes(v, rng));
+    if (v.ping > 0)
+        out.add(pingPart(v, n, rate, rng), 1.0);
+    if (v.bell > 0)
+        out.add(bellPart(v, n, rate, rng), 1.0);
+    if (v.metal > 0)
+        out.addMono(metalPart(v, n, rate, rng), 1.0);
+    if (v.burst > 0)
+        out.add(burstPart(v, n, rate, rng), 1.0);
+    if (v.wash > 0)
+        out.add(washPart(v, n, rate, rng), 1.0);
+    if (v.chatter > 0)
+        applyChatter(out, v.chatter, rate, rng);
+    if (v.trash > 0)
+        applyTrash(out, v.trash);
+    if (v.stick > 0)
+        out.addMono(tipPart(v, n, rate, rng), 1.0);
 
     if (v.darkHz > 0)
         filterStereo(out, Biquad::lowPass(rate, v.darkHz));
