@@ -64,28 +64,29 @@ void hadamard(std::array<double, 8>& v)
         x *= 1.0 / std::sqrt(8.0);
 }
 
-} // namespace
-
-Stereo roomOf(const Stereo& dry, double rate, const RoomSettings& s, std::uint64_t seed)
+// What reaches the room: band-limited, as a real room and its mics would hear it.
+Stereo roomInput(const Stereo& dry, double rate, const RoomSettings& s)
 {
-    const std::size_t frames = dry.frames();
-    Stereo wet(frames);
-    Rng rng(seed);
-
-    // What reaches the room: band-limited, as a real room and its mics would hear it.
-    Buffer inL = dry.left, inR = dry.right;
-    for (Buffer* b : { &inL, &inR }) {
+    Stereo in = dry;
+    for (Buffer* b : { &in.left, &in.right }) {
         Biquad::highPass(rate, s.lowCut).run(*b);
         Biquad::lowPass(rate, s.highCut).run(*b);
     }
+    return in;
+}
 
-    // Early reflections: taps per side at different times, thinning out and running on until
-    // the diffuse tail has built up.
+// Early reflections: taps per side at different times, thinning out and running on until the
+// diffuse tail has built up. Each tap leaks a little of the other side in.
+void addEarlyReflections(
+    Stereo& wet, const Stereo& in, double rate, const RoomSettings& s, std::uint64_t seed)
+{
     constexpr int taps = 18;
+    Rng rng(seed);
+    const std::size_t frames = in.frames();
     const std::size_t pre = samplesOf(s.predelay, rate);
     for (int side = 0; side < 2; ++side) {
-        const Buffer& same = side == 0 ? inL : inR;
-        const Buffer& other = side == 0 ? inR : inL;
+        const Buffer& same = side == 0 ? in.left : in.right;
+        const Buffer& other = side == 0 ? in.right : in.left;
         Buffer& out = side == 0 ? wet.left : wet.right;
         for (int k = 0; k < taps; ++k) {
             const double t = s.size * (0.002 + 0.042 * std::pow((k + rng.uniform()) / taps, 1.3));
@@ -97,70 +98,117 @@ Stereo roomOf(const Stereo& dry, double rate, const RoomSettings& s, std::uint64
                 out[i] += gain * ((1 - cross) * same[i - at] + cross * other[i - at]);
         }
     }
+    // Walls soften what they throw back.
     Biquad::lowPass(rate, 0.7 * s.highCut).run(wet.left);
     Biquad::lowPass(rate, 0.7 * s.highCut).run(wet.right);
+}
 
-    // Diffuse tail: eight delay lines mixed through a Hadamard matrix, each losing highs faster
-    // than lows so the tail darkens as it dies.
-    constexpr std::array<double, 8> lengths
-        = { 0.0231, 0.0293, 0.0337, 0.0379, 0.0431, 0.0493, 0.0559, 0.0613 };
-    std::array<Delay, 8> lines
-        = { Delay(0), Delay(0), Delay(0), Delay(0), Delay(0), Delay(0), Delay(0), Delay(0) };
-    std::array<double, 8> gain {}, damp {}, state {};
-    for (std::size_t i = 0; i < 8; ++i) {
-        const std::size_t n = samplesOf(lengths[i] * s.size, rate);
-        lines[i] = Delay(n);
-        const double g0 = std::pow(10.0, -3.0 * n / (rate * s.t60));
-        const double gHigh = std::pow(10.0, -3.0 * n / (rate * s.highT60));
-        const double r = gHigh / g0;
-        gain[i] = g0;
-        damp[i] = (1 - r) / (1 + r);
+// Four all-passes in a row. Input diffusion smears a hard click into a dense wash before it
+// enters the loop; without it the first echoes flutter.
+using Diffuser = std::array<AllPass, 4>;
+
+Diffuser diffuser(const std::array<double, 4>& seconds, double size, double rate)
+{
+    return { AllPass(samplesOf(seconds[0] * size, rate), 0.65),
+        AllPass(samplesOf(seconds[1] * size, rate), 0.65),
+        AllPass(samplesOf(seconds[2] * size, rate), 0.6),
+        AllPass(samplesOf(seconds[3] * size, rate), 0.55) };
+}
+
+double diffuse(Diffuser& d, double x)
+{
+    for (AllPass& a : d)
+        x = a.process(x);
+    return x;
+}
+
+// Diffuse tail: eight delay lines mixed through a Hadamard matrix, each losing highs faster than
+// lows so the tail darkens as it dies.
+class FeedbackNetwork {
+public:
+    FeedbackNetwork(double rate, const RoomSettings& s)
+    {
+        constexpr std::array<double, 8> lengths
+            = { 0.0231, 0.0293, 0.0337, 0.0379, 0.0431, 0.0493, 0.0559, 0.0613 };
+        for (std::size_t i = 0; i < 8; ++i) {
+            const std::size_t n = samplesOf(lengths[i] * s.size, rate);
+            lines_[i] = Delay(n);
+            // Loss per trip round a line, so the tail falls by 60 dB in t60 and its highs in
+            // highT60; a one-pole low-pass per line makes up the difference.
+            const double g0 = std::pow(10.0, -3.0 * n / (rate * s.t60));
+            const double gHigh = std::pow(10.0, -3.0 * n / (rate * s.highT60));
+            const double r = gHigh / g0;
+            gain_[i] = g0;
+            damp_[i] = (1 - r) / (1 + r);
+        }
     }
-    // Input diffusion smears a hard click into a dense wash before it enters the loop;
-    // without it the first echoes flutter.
-    std::array<AllPass, 4> diffuseL = { AllPass(samplesOf(0.0013 * s.size, rate), 0.65),
-        AllPass(samplesOf(0.0029 * s.size, rate), 0.65),
-        AllPass(samplesOf(0.0047 * s.size, rate), 0.6),
-        AllPass(samplesOf(0.0073 * s.size, rate), 0.55) };
-    std::array<AllPass, 4> diffuseR = { AllPass(samplesOf(0.0017 * s.size, rate), 0.65),
-        AllPass(samplesOf(0.0033 * s.size, rate), 0.65),
-        AllPass(samplesOf(0.0053 * s.size, rate), 0.6),
-        AllPass(samplesOf(0.0067 * s.size, rate), 0.55) };
-    const std::size_t latePre = pre;
-    constexpr std::array<double, 8> outL = { 1, -1, 1, -1, 1, -1, 1, -1 };
-    constexpr std::array<double, 8> outR = { 1, 1, -1, -1, 1, 1, -1, -1 };
-    const double lateGain = 0.35;
-    for (std::size_t i = 0; i < frames; ++i) {
-        double xl = i >= latePre ? inL[i - latePre] : 0;
-        double xr = i >= latePre ? inR[i - latePre] : 0;
-        for (AllPass& a : diffuseL)
-            xl = a.process(xl);
-        for (AllPass& a : diffuseR)
-            xr = a.process(xr);
+
+    // Runs one frame: reads the lines into 'left' and 'right', then feeds them back mixed,
+    // with the left input on the even lines and the right on the odd ones.
+    void step(double inLeft, double inRight, double& left, double& right)
+    {
         std::array<double, 8> v;
         for (std::size_t j = 0; j < 8; ++j) {
-            state[j] = (1 - damp[j]) * lines[j].front() + damp[j] * state[j];
-            v[j] = gain[j] * state[j];
+            state_[j] = (1 - damp_[j]) * lines_[j].front() + damp_[j] * state_[j];
+            v[j] = gain_[j] * state_[j];
         }
-        double l = 0, r = 0;
+        // Two different sign patterns give two uncorrelated outputs from the same lines.
+        constexpr std::array<double, 8> outL = { 1, -1, 1, -1, 1, -1, 1, -1 };
+        constexpr std::array<double, 8> outR = { 1, 1, -1, -1, 1, 1, -1, -1 };
+        left = 0;
+        right = 0;
         for (std::size_t j = 0; j < 8; ++j) {
-            l += outL[j] * v[j];
-            r += outR[j] * v[j];
+            left += outL[j] * v[j];
+            right += outR[j] * v[j];
         }
-        wet.left[i] += lateGain * l;
-        wet.right[i] += lateGain * r;
         hadamard(v);
         for (std::size_t j = 0; j < 8; ++j)
-            lines[j].push(v[j] + ((j & 1) ? xr : xl));
+            lines_[j].push(v[j] + ((j & 1) ? inRight : inLeft));
     }
 
-    // Narrow the room if asked: the mid stays, the sides shrink.
-    for (std::size_t i = 0; i < frames; ++i) {
+private:
+    std::array<Delay, 8> lines_
+        = { Delay(0), Delay(0), Delay(0), Delay(0), Delay(0), Delay(0), Delay(0), Delay(0) };
+    std::array<double, 8> gain_ {}, damp_ {}, state_ {};
+};
+
+void addDiffuseTail(Stereo& wet, const Stereo& in, double rate, const RoomSettings& s)
+{
+    FeedbackNetwork tail(rate, s);
+    Diffuser diffuseL = diffuser({ 0.0013, 0.0029, 0.0047, 0.0073 }, s.size, rate);
+    Diffuser diffuseR = diffuser({ 0.0017, 0.0033, 0.0053, 0.0067 }, s.size, rate);
+    const std::size_t pre = samplesOf(s.predelay, rate);
+    const double lateGain = 0.35;
+    for (std::size_t i = 0; i < in.frames(); ++i) {
+        const double xl = diffuse(diffuseL, i >= pre ? in.left[i - pre] : 0);
+        const double xr = diffuse(diffuseR, i >= pre ? in.right[i - pre] : 0);
+        double l, r;
+        tail.step(xl, xr, l, r);
+        wet.left[i] += lateGain * l;
+        wet.right[i] += lateGain * r;
+    }
+}
+
+// Narrows the room if asked: the mid stays, the sides shrink.
+void narrow(Stereo& wet, double width)
+{
+    for (std::size_t i = 0; i < wet.frames(); ++i) {
         const double mid = 0.5 * (wet.left[i] + wet.right[i]);
-        const double side = 0.5 * (wet.left[i] - wet.right[i]) * s.width;
+        const double side = 0.5 * (wet.left[i] - wet.right[i]) * width;
         wet.left[i] = mid + side;
         wet.right[i] = mid - side;
     }
+}
+
+} // namespace
+
+Stereo roomOf(const Stereo& dry, double rate, const RoomSettings& s, std::uint64_t seed)
+{
+    const Stereo in = roomInput(dry, rate, s);
+    Stereo wet(dry.frames());
+    addEarlyReflections(wet, in, rate, s, seed);
+    addDiffuseTail(wet, in, rate, s);
+    narrow(wet, s.width);
     return wet;
 }
 
