@@ -216,8 +216,18 @@ std::vector<Piece> drums(const KickVoice& kick, const SnareVoice& snare, const T
     };
 }
 
+void append(std::vector<Piece>& pieces, const std::vector<Piece>& more)
+{
+    pieces.insert(pieces.end(), more.begin(), more.end());
+}
+
+// Each kit is set out in the same steps: how it is recorded and mixed (file formats, loudness,
+// room, sends, compression), its drums, then its cymbals.
+
+// ---------------------------------------------------------------- acoustic
 // Natural and warm: open tuning, soft beater, a lively room, darker cymbals.
-Kit acoustic()
+
+Kit acousticMix()
 {
     Kit kit;
     kit.drumFormat = kit.cymbalFormat = { 44100, 2, Encoding::Pcm16 };
@@ -233,8 +243,12 @@ Kit acoustic()
     kit.drumRoom = 0.35;
     kit.cymbalRoom = 0.15;
     kit.cymbalShelfDb = -2.5;
+    return kit;
+}
 
-    const KickVoice kick = { .startHz = 140,
+KickVoice acousticKick()
+{
+    return { .startHz = 140,
         .endHz = 55,
         .bendTime = 0.03,
         .t60 = 0.35,
@@ -248,7 +262,11 @@ Kit acoustic()
         .knockHz = 380,
         .drive = 0.8,
         .length = 0.7 };
-    const SnareVoice snare = { .hz = 190,
+}
+
+SnareVoice acousticSnare()
+{
+    return { .hz = 190,
         .t60 = 0.32,
         .bend = 0.04,
         .resoRatio = 1.46,
@@ -264,18 +282,21 @@ Kit acoustic()
         .crackHz = 1500,
         .drive = 0.6,
         .length = 0.8 };
-    auto tom = [](double hz, double t60, double bend, double length) {
-        return TomVoice { .hz = hz,
-            .t60 = t60,
-            .bend = bend,
-            .stick = 0.25,
-            .thump = 0.3,
-            .drive = 0.6,
-            .length = length };
-    };
-    kit.pieces = drums(
-        kick, snare, tom(165, 0.9, 0.15, 1.3), tom(128, 1.1, 0.17, 1.5), tom(92, 1.4, 0.2, 1.9));
+}
 
+TomVoice acousticTom(double hz, double t60, double bend, double length)
+{
+    return { .hz = hz,
+        .t60 = t60,
+        .bend = bend,
+        .stick = 0.25,
+        .thump = 0.3,
+        .drive = 0.6,
+        .length = length };
+}
+
+std::vector<Piece> acousticCymbals()
+{
     CymbalVoice hat = closedHat(), open = openHat();
     for (CymbalVoice* v : { &hat, &open })
         v->darkHz = 13000;
@@ -284,13 +305,22 @@ Kit acoustic()
     crashVoice.peakHz = 4500;
     CymbalVoice rideVoice = ride();
     rideVoice.pingHz = 3000;
-    auto more = cymbals(hat, open, rideVoice, rideCup(), crashVoice, china(), splash());
-    kit.pieces.insert(kit.pieces.end(), more.begin(), more.end());
+    return cymbals(hat, open, rideVoice, rideCup(), crashVoice, china(), splash());
+}
+
+Kit acoustic()
+{
+    Kit kit = acousticMix();
+    kit.pieces = drums(acousticKick(), acousticSnare(), acousticTom(165, 0.9, 0.15, 1.3),
+        acousticTom(128, 1.1, 0.17, 1.5), acousticTom(92, 1.4, 0.2, 1.9));
+    append(kit.pieces, acousticCymbals());
     return kit;
 }
 
+// ---------------------------------------------------------------- rock
 // Bigger and punchier: harder hits, deeper toms, a big compressed room.
-Kit rock()
+
+Kit rockMix()
 {
     Kit kit;
     kit.drumFormat = kit.cymbalFormat = { 48000, 2, Encoding::Pcm24 };
@@ -312,8 +342,12 @@ Kit rock()
         .kneeDb = 6,
         .lookahead = 0.002 };
     kit.squashMix = 0.85;
+    return kit;
+}
 
-    const KickVoice kick = { .startHz = 145,
+KickVoice rockKick()
+{
+    return { .startHz = 145,
         .endHz = 50,
         .bendTime = 0.03,
         .t60 = 0.4,
@@ -327,7 +361,11 @@ Kit rock()
         .knockHz = 450,
         .drive = 1.6,
         .length = 0.8 };
-    const SnareVoice snare = { .hz = 205,
+}
+
+SnareVoice rockSnare()
+{
+    return { .hz = 205,
         .t60 = 0.35,
         .bend = 0.05,
         .resoRatio = 1.5,
@@ -343,18 +381,21 @@ Kit rock()
         .crackHz = 1900,
         .drive = 1.3,
         .length = 0.9 };
-    auto tom = [](double hz, double t60, double bend, double length) {
-        return TomVoice { .hz = hz,
-            .t60 = t60,
-            .bend = bend,
-            .stick = 0.4,
-            .thump = 0.4,
-            .drive = 1.2,
-            .length = length };
-    };
-    kit.pieces = drums(
-        kick, snare, tom(135, 1.0, 0.2, 1.5), tom(105, 1.25, 0.22, 1.7), tom(75, 1.6, 0.25, 2.1));
+}
 
+TomVoice rockTom(double hz, double t60, double bend, double length)
+{
+    return { .hz = hz,
+        .t60 = t60,
+        .bend = bend,
+        .stick = 0.4,
+        .thump = 0.4,
+        .drive = 1.2,
+        .length = length };
+}
+
+std::vector<Piece> rockCymbals()
+{
     CymbalVoice crashVoice = crash();
     crashVoice.t60 = 4.5;
     crashVoice.washT60 = 4.0;
@@ -363,13 +404,22 @@ Kit rock()
     CymbalVoice open = openHat();
     open.t60 = 1.3;
     open.length = 2.0;
-    auto more = cymbals(closedHat(), open, ride(), rideCup(), crashVoice, china(), splash());
-    kit.pieces.insert(kit.pieces.end(), more.begin(), more.end());
+    return cymbals(closedHat(), open, ride(), rideCup(), crashVoice, china(), splash());
+}
+
+Kit rock()
+{
+    Kit kit = rockMix();
+    kit.pieces = drums(rockKick(), rockSnare(), rockTom(135, 1.0, 0.2, 1.5),
+        rockTom(105, 1.25, 0.22, 1.7), rockTom(75, 1.6, 0.25, 2.1));
+    append(kit.pieces, rockCymbals());
     return kit;
 }
 
+// ---------------------------------------------------------------- metal
 // Very tight and bright: clicky kick, high cracking snare, short toms, aggressive cymbals.
-Kit metal()
+
+Kit metalMix()
 {
     Kit kit;
     // Drums as a classic mono CD-rate recording, cymbals as wide studio float files: the
@@ -395,8 +445,12 @@ Kit metal()
         .lookahead = 0.002 };
     kit.squashMix = 0.35;
     kit.cymbalShelfDb = 3;
+    return kit;
+}
 
-    const KickVoice kick = { .startHz = 170,
+KickVoice metalKick()
+{
+    return { .startHz = 170,
         .endHz = 60,
         .bendTime = 0.015,
         .t60 = 0.22,
@@ -410,7 +464,11 @@ Kit metal()
         .knockHz = 600,
         .drive = 1.4,
         .length = 0.45 };
-    const SnareVoice snare = { .hz = 270,
+}
+
+SnareVoice metalSnare()
+{
+    return { .hz = 270,
         .t60 = 0.25,
         .bend = 0.06,
         .resoRatio = 1.5,
@@ -426,17 +484,21 @@ Kit metal()
         .crackHz = 2600,
         .drive = 1.5,
         .length = 0.55 };
-    auto tom = [](double hz, double t60, double length) {
-        return TomVoice { .hz = hz,
-            .t60 = t60,
-            .bend = 0.18,
-            .stick = 0.6,
-            .thump = 0.3,
-            .drive = 1.0,
-            .length = length };
-    };
-    kit.pieces = drums(kick, snare, tom(190, 0.55, 0.9), tom(150, 0.65, 1.0), tom(110, 0.8, 1.2));
+}
 
+TomVoice metalTom(double hz, double t60, double length)
+{
+    return { .hz = hz,
+        .t60 = t60,
+        .bend = 0.18,
+        .stick = 0.6,
+        .thump = 0.3,
+        .drive = 1.0,
+        .length = length };
+}
+
+std::vector<Piece> metalCymbals()
+{
     CymbalVoice hat = closedHat();
     hat.metal = 0.8;
     hat.metalHz = 480;
@@ -451,8 +513,15 @@ Kit metal()
     chinaVoice.trash = 4;
     CymbalVoice splashVoice = splash();
     splashVoice.peakHz = 8000;
-    auto more = cymbals(hat, open, rideVoice, rideCup(), crashVoice, chinaVoice, splashVoice);
-    kit.pieces.insert(kit.pieces.end(), more.begin(), more.end());
+    return cymbals(hat, open, rideVoice, rideCup(), crashVoice, chinaVoice, splashVoice);
+}
+
+Kit metal()
+{
+    Kit kit = metalMix();
+    kit.pieces = drums(metalKick(), metalSnare(), metalTom(190, 0.55, 0.9),
+        metalTom(150, 0.65, 1.0), metalTom(110, 0.8, 1.2));
+    append(kit.pieces, metalCymbals());
     return kit;
 }
 
@@ -466,6 +535,8 @@ Kit kitNamed(const std::string& name)
         return metal();
     throw std::invalid_argument("unknown kit " + name);
 }
+
+// ---------------------------------------------------------------- rendering and levelling
 
 Stereo render(const Voice& voice, double rate, Rng& rng)
 {
