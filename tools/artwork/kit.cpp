@@ -491,16 +491,26 @@ void drawStool(Canvas& canvas)
 
 enum class CymbalKind { Bright, Dark, China };
 
-Rgb cymbalShade(const Cymbal& cy, CymbalKind kind, double x, double y, std::uint32_t seed)
+// Where a pixel lies on a cymbal: its distance from the centre, the same as a share of the
+// radius, the unit vector outwards, and the bell's share of the radius.
+struct PlatePoint {
+    double dx, dy, d, s, ux, uy, b;
+};
+
+PlatePoint platePoint(const Cymbal& cy, double x, double y)
 {
     const double dx = x - cy.cx, dy = y - cy.cy;
     const double d = std::hypot(dx, dy);
     const double s = d / cy.r;
     const double ux = d > 0 ? dx / d : 0, uy = d > 0 ? dy / d : 0;
     const double b = cy.bell / cy.r;
+    return { dx, dy, d, s, ux, uy, b };
+}
 
-    // How steeply the surface falls away from the centre: the bell is a dome, the bow a shallow
-    // cone, a china's rim turns back up.
+// How steeply the surface falls away from the centre: the bell is a dome, the bow a shallow
+// cone, a china's rim turns back up.
+double plateSlope(CymbalKind kind, double s, double b)
+{
     double slope = 0.16;
     if (s < b) {
         slope
@@ -508,69 +518,113 @@ Rgb cymbalShade(const Cymbal& cy, CymbalKind kind, double x, double y, std::uint
     } else if (kind == CymbalKind::China && s > 0.8) {
         slope = -1.5 * smoothstep(0.8, 0.86, s);
     }
-    const double nx = ux * slope, ny = uy * slope, nz = 1, nl = std::hypot(nx, ny, nz);
+    return slope;
+}
+
+struct Lighting {
+    double diffuse, specular;
+};
+
+// The lamp on a surface tilted outwards by `slope`.
+Lighting plateLighting(const PlatePoint& at, double slope)
+{
+    const double nx = at.ux * slope, ny = at.uy * slope, nz = 1, nl = std::hypot(nx, ny, nz);
     const double diffuse = (nx * lightX + ny * lightY + nz * lightZ) / nl;
     const double hz = lightZ + 1, hl = std::hypot(lightX, lightY, hz);
     const double specular
         = std::pow(std::max(0.0, (nx * lightX + ny * lightY + nz * hz) / (nl * hl)), 60);
+    return { diffuse, specular };
+}
 
+// The colour of the bronze and how strongly its finish shows the light and the lathe: a dark
+// cymbal is dull and its rings stand out more.
+struct Alloy {
     Rgb base;
     double sheenGain = 1, latheGain = 1;
+};
+
+Alloy alloyOf(CymbalKind kind)
+{
+    Alloy alloy;
     switch (kind) {
     case CymbalKind::Bright:
-        base = { 216, 168, 94 };
+        alloy.base = { 216, 168, 94 };
         break;
     case CymbalKind::China:
-        base = { 224, 158, 92 };
+        alloy.base = { 224, 158, 92 };
         break;
     case CymbalKind::Dark:
-        base = { 92, 66, 40 };
-        sheenGain = 0.5;
-        latheGain = 1.4;
+        alloy.base = { 92, 66, 40 };
+        alloy.sheenGain = 0.5;
+        alloy.latheGain = 1.4;
         break;
     }
+    return alloy;
+}
 
-    // Lathe rings: fine grooves, with wider bands where the tool cut deeper.
-    const double groove = std::sin(d * 2 * pi / 0.85);
-    const double band = valueNoise(d * 0.9, 3.5, seed);
-    const double band2 = valueNoise(d * 0.23, 8.5, seed + 1);
-    const bool lathed = s > b * 1.05 || kind != CymbalKind::China;
+// Brightness of the metal before the sheen: lit by the lamp, cut by lathe rings (fine grooves,
+// with wider bands where the tool cut deeper) and dented by hammer marks. A china's bell is
+// left raw.
+double plateBrightness(const PlatePoint& at, CymbalKind kind, const Alloy& alloy, double diffuse,
+    double band, double x, double y, std::uint32_t seed)
+{
+    const double groove = std::sin(at.d * 2 * pi / 0.85);
+    const double band2 = valueNoise(at.d * 0.23, 8.5, seed + 1);
+    const bool lathed = at.s > at.b * 1.05 || kind != CymbalKind::China;
     double k = 0.62 + 0.42 * diffuse;
     if (lathed)
-        k *= 1 + latheGain * (0.05 * groove + 0.1 * (band - 0.5) + 0.08 * (band2 - 0.5));
-    // Hammer marks.
+        k *= 1 + alloy.latheGain * (0.05 * groove + 0.1 * (band - 0.5) + 0.08 * (band2 - 0.5));
     k *= 1
         + (fbm(x * 0.45, y * 0.45, seed + 2, 2) - 0.5) * (kind == CymbalKind::China ? 0.16 : 0.08);
+    return k;
+}
 
-    // The grooves throw the light back along the line through the centre towards the lamp: the
-    // bright "bow tie" of a lathed cymbal.
+// The grooves throw the light back along the line through the centre towards the lamp: the
+// bright "bow tie" of a lathed cymbal, stronger where a deep band of grooves catches it.
+double bowTieSheen(const PlatePoint& at, CymbalKind kind, const Alloy& alloy, double band)
+{
     const double towards = std::atan2(lightY, lightX);
-    double delta = std::remainder(std::atan2(dy, dx) - towards, pi);
-    const bool lampSide = std::cos(std::atan2(dy, dx) - towards) > 0;
+    double delta = std::remainder(std::atan2(at.dy, at.dx) - towards, pi);
+    const bool lampSide = std::cos(std::atan2(at.dy, at.dx) - towards) > 0;
     const double wedge = std::exp(-delta * delta / (2 * 0.15 * 0.15));
     const double wide = std::exp(-delta * delta / (2 * 0.7 * 0.7));
-    double sheen = (wedge * (lampSide ? 0.75 : 0.5) + wide * 0.14) * (0.3 + 1.4 * band) * sheenGain;
-    sheen *= smoothstep(b * 0.9, b * 1.4, s) * (1 - 0.5 * smoothstep(0.85, 1.0, s));
+    double sheen
+        = (wedge * (lampSide ? 0.75 : 0.5) + wide * 0.14) * (0.3 + 1.4 * band) * alloy.sheenGain;
+    sheen *= smoothstep(at.b * 0.9, at.b * 1.4, at.s) * (1 - 0.5 * smoothstep(0.85, 1.0, at.s));
     if (kind == CymbalKind::China)
         sheen *= 0.7;
+    return sheen;
+}
 
-    Rgb c = base * k;
-    const Rgb glint = kind == CymbalKind::Dark ? Rgb { 150, 118, 80 } : Rgb { 255, 236, 190 };
-    c = mix(c, glint, clamp01(sheen));
-    c = c + Rgb { 255, 245, 220 } * (specular * (s < b ? 0.6 : 0.25) * sheenGain);
-
-    // A china's rim bends up sharply.
+// The shape of the plate at its bends: a china's upturned rim, the groove between bell and
+// bow, the edge rolling off, and a thin rim light on the side away from the lamp.
+Rgb shapeEdges(Rgb c, const Cymbal& cy, CymbalKind kind, const PlatePoint& at)
+{
     if (kind == CymbalKind::China)
-        c = c * (1 - 0.22 * std::exp(-std::pow((s - 0.8) * cy.r / 1.2, 2)));
-    // A shadowed groove where the bell meets the bow, and the edge rolling off.
-    c = c * (1 - 0.28 * std::exp(-std::pow((d - cy.bell) / 1.1, 2)));
-    c = c * (1 - 0.25 * smoothstep(0.94, 1.0, s));
+        c = c * (1 - 0.22 * std::exp(-std::pow((at.s - 0.8) * cy.r / 1.2, 2)));
+    c = c * (1 - 0.28 * std::exp(-std::pow((at.d - cy.bell) / 1.1, 2)));
+    c = c * (1 - 0.25 * smoothstep(0.94, 1.0, at.s));
     const double rimLight
-        = std::max(0.0, -(ux * lightX + uy * lightY) / std::hypot(lightX, lightY));
+        = std::max(0.0, -(at.ux * lightX + at.uy * lightY) / std::hypot(lightX, lightY));
     c = c
         + Rgb { 90, 80, 60 }
-            * (rimLight * smoothstep(0.965, 0.995, s) * (kind == CymbalKind::Dark ? 0.4 : 1));
+            * (rimLight * smoothstep(0.965, 0.995, at.s) * (kind == CymbalKind::Dark ? 0.4 : 1));
     return c;
+}
+
+Rgb cymbalShade(const Cymbal& cy, CymbalKind kind, double x, double y, std::uint32_t seed)
+{
+    const PlatePoint at = platePoint(cy, x, y);
+    const Lighting light = plateLighting(at, plateSlope(kind, at.s, at.b));
+    const Alloy alloy = alloyOf(kind);
+    // One pattern of deep lathe bands both darkens the metal and brightens its sheen.
+    const double band = valueNoise(at.d * 0.9, 3.5, seed);
+
+    Rgb c = alloy.base * plateBrightness(at, kind, alloy, light.diffuse, band, x, y, seed);
+    const Rgb glint = kind == CymbalKind::Dark ? Rgb { 150, 118, 80 } : Rgb { 255, 236, 190 };
+    c = mix(c, glint, clamp01(bowTieSheen(at, kind, alloy, band)));
+    c = c + Rgb { 255, 245, 220 } * (light.specular * (at.s < at.b ? 0.6 : 0.25) * alloy.sheenGain);
+    return shapeEdges(c, cy, kind, at);
 }
 
 void drawCymbal(Canvas& canvas, const Cymbal& c, CymbalKind kind, std::uint32_t seed)
@@ -686,93 +740,103 @@ void floorStandsShadow(QPainter& p, QPointF off)
     tripodShadow(p, QPointF(stoolX, stoolY), 56, 90, off);
 }
 
-} // namespace
-
-QImage drawKit(int pixelRatio)
+// Everything that stands on the floor, as one silhouette moved by `off` away from the light.
+void floorShapes(QPainter& p, QPointF off)
 {
-    // Nine samples a pixel for the plain picture, four for the copy at twice the size: its
-    // pixels are finer already, and nine would make it the slowest step of a build.
-    Canvas canvas(width, height, pixelRatio, pixelRatio == 1 ? 3 : 2);
-    canvas.fill(floorShade);
+    p.drawRect(QRectF(kickLeft - 3, kickTop - kickHoop, kickRight - kickLeft + 6,
+        kickBottom - kickTop + 2 * kickHoop)
+                   .translated(off));
+    for (const Drum& d : { snare, floorTom })
+        p.drawEllipse(QPointF(d.cx, d.cy) + off, d.r + 5, d.r + 5);
+    p.drawEllipse(QPointF(stoolX, stoolY) + off, stoolR, stoolR);
+    p.drawRect(QRectF(kickCx - 7, kickBottom, 14, 72).translated(off));
+    floorStandsShadow(p, off);
+    // Sticks and the hi-hat pedal lie on the floor: only a thin shadow.
+    const QPointF near = off * 0.25;
+    p.setPen(QPen(Qt::black, 4.8, Qt::SolidLine, Qt::RoundCap));
+    for (auto [x, y, deg] : { std::array<double, 3> { 112, 414, -13 }, { 120, 427, -7 } }) {
+        const QPointF a(x, y), u(std::cos(deg * pi / 180), std::sin(deg * pi / 180));
+        p.drawLine(a + near, a + u * 120 + near);
+    }
+    const QPointF u(std::cos(38 * pi / 180), std::sin(38 * pi / 180));
+    p.setPen(QPen(Qt::black, 12, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(
+        QPointF(hihat.cx, hihat.cy) + u * 54 + near, QPointF(hihat.cx, hihat.cy) + u * 100 + near);
+    p.setPen(Qt::NoPen);
+}
 
-    // Shadows on the floor: broad and soft from the light, tight where things meet the floor.
-    auto floorShapes = [](QPainter& p, QPointF off) {
-        p.drawRect(QRectF(kickLeft - 3, kickTop - kickHoop, kickRight - kickLeft + 6,
-            kickBottom - kickTop + 2 * kickHoop)
-                       .translated(off));
-        for (const Drum& d : { snare, floorTom })
-            p.drawEllipse(QPointF(d.cx, d.cy) + off, d.r + 5, d.r + 5);
-        p.drawEllipse(QPointF(stoolX, stoolY) + off, stoolR, stoolR);
-        p.drawRect(QRectF(kickCx - 7, kickBottom, 14, 72).translated(off));
-        floorStandsShadow(p, off);
-        // Sticks and the hi-hat pedal lie on the floor: only a thin shadow.
-        const QPointF near = off * 0.25;
-        p.setPen(QPen(Qt::black, 4.8, Qt::SolidLine, Qt::RoundCap));
-        for (auto [x, y, deg] : { std::array<double, 3> { 112, 414, -13 }, { 120, 427, -7 } }) {
-            const QPointF a(x, y), u(std::cos(deg * pi / 180), std::sin(deg * pi / 180));
-            p.drawLine(a + near, a + u * 120 + near);
-        }
-        const QPointF u(std::cos(38 * pi / 180), std::sin(38 * pi / 180));
-        p.setPen(QPen(Qt::black, 12, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(hihat.cx, hihat.cy) + u * 54 + near,
-            QPointF(hihat.cx, hihat.cy) + u * 100 + near);
-        p.setPen(Qt::NoPen);
-    };
-    shadow(canvas, 9, 0.55, [&](QPainter& p) { floorShapes(p, { 9, 12 }); });
-    shadow(canvas, 2.5, 0.35, [&](QPainter& p) { floorShapes(p, { 1.5, 2 }); });
+// Shadows on the floor: broad and soft from the light, tight where things meet the floor.
+void drawFloorShadows(Canvas& canvas)
+{
+    shadow(canvas, 9, 0.55, [](QPainter& p) { floorShapes(p, { 9, 12 }); });
+    shadow(canvas, 2.5, 0.35, [](QPainter& p) { floorShapes(p, { 1.5, 2 }); });
+}
 
-    withPainter(canvas, [](QPainter& p) {
-        stick(p, { 112, 414 }, -13, 122, 1);
-        stick(p, { 120, 427 }, -7, 122, 2);
-        tripod(p, crashStand, 34, 200);
-        tripod(p, rideStand, 36, 330);
-        tripod(p, chinaStand, 34, 300);
-        // Hi-hat stand with its pedal pointing at the stool.
-        tripod(p, { hihat.cx, hihat.cy }, 58, 160);
-        const double a = 38 * pi / 180;
-        const QPointF dir(std::cos(a), std::sin(a));
-        const QPointF hh(hihat.cx, hihat.cy);
-        p.save();
-        p.translate(hh + dir * 80);
-        p.rotate(38);
-        QLinearGradient g(0, -6.5, 0, 6.5);
-        g.setColorAt(0, QColor(70, 72, 78));
-        g.setColorAt(0.35, QColor(205, 207, 212));
-        g.setColorAt(0.7, QColor(150, 152, 158));
-        g.setColorAt(1, QColor(60, 62, 68));
-        p.setBrush(g);
-        p.setPen(QPen(QColor(15, 15, 18, 180), 0.5));
-        p.drawRoundedRect(QRectF(-28, -6, 44, 12), 3, 3);
-        p.setPen(QPen(QColor(40, 40, 46, 150), 0.6));
-        for (double x = -22; x < 8; x += 3.5)
-            p.drawLine(QPointF(x, -3.8), QPointF(x, 3.8));
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(28, 28, 32));
-        p.drawRoundedRect(QRectF(12, -6.5, 9, 13), 2, 2);
-        p.restore();
-        tripod(p, { snare.cx, snare.cy }, 66, 100);
-        tripod(p, { stoolX, stoolY }, 56, 90, 3.4);
-        // Floor tom legs.
-        for (double deg : { -40.0, 80.0, 200.0 }) {
-            const QPointF u(std::cos(deg * pi / 180), std::sin(deg * pi / 180));
-            const QPointF c(floorTom.cx, floorTom.cy);
-            tube(p, c + u * (floorTom.r + 4), c + u * (floorTom.r + 17), 2.8);
-            foot(p, c + u * (floorTom.r + 17), 2.3);
-            lug(p, c + u * (floorTom.r + 5), 6, 4.5, deg);
-        }
-    });
+// The hi-hat's footboard, pointing from the stand at the stool.
+void hihatPedal(QPainter& p)
+{
+    const double a = 38 * pi / 180;
+    const QPointF dir(std::cos(a), std::sin(a));
+    const QPointF hh(hihat.cx, hihat.cy);
+    p.save();
+    p.translate(hh + dir * 80);
+    p.rotate(38);
+    QLinearGradient g(0, -6.5, 0, 6.5);
+    g.setColorAt(0, QColor(70, 72, 78));
+    g.setColorAt(0.35, QColor(205, 207, 212));
+    g.setColorAt(0.7, QColor(150, 152, 158));
+    g.setColorAt(1, QColor(60, 62, 68));
+    p.setBrush(g);
+    p.setPen(QPen(QColor(15, 15, 18, 180), 0.5));
+    p.drawRoundedRect(QRectF(-28, -6, 44, 12), 3, 3);
+    p.setPen(QPen(QColor(40, 40, 46, 150), 0.6));
+    for (double x = -22; x < 8; x += 3.5)
+        p.drawLine(QPointF(x, -3.8), QPointF(x, 3.8));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(28, 28, 32));
+    p.drawRoundedRect(QRectF(12, -6.5, 9, 13), 2, 2);
+    p.restore();
+}
 
-    drawKick(canvas);
-    withPainter(canvas, [](QPainter& p) { drawKickPedal(p); });
-    drawStool(canvas);
+void floorTomLegs(QPainter& p)
+{
+    for (double deg : { -40.0, 80.0, 200.0 }) {
+        const QPointF u(std::cos(deg * pi / 180), std::sin(deg * pi / 180));
+        const QPointF c(floorTom.cx, floorTom.cy);
+        tube(p, c + u * (floorTom.r + 4), c + u * (floorTom.r + 17), 2.8);
+        foot(p, c + u * (floorTom.r + 17), 2.3);
+        lug(p, c + u * (floorTom.r + 5), 6, 4.5, deg);
+    }
+}
+
+// What lies or stands lowest, drawn first so the drums and cymbals cover it: the spare sticks,
+// the stands' legs, the hi-hat pedal and the floor tom's legs.
+void drawFloorHardware(QPainter& p)
+{
+    stick(p, { 112, 414 }, -13, 122, 1);
+    stick(p, { 120, 427 }, -7, 122, 2);
+    tripod(p, crashStand, 34, 200);
+    tripod(p, rideStand, 36, 330);
+    tripod(p, chinaStand, 34, 300);
+    tripod(p, { hihat.cx, hihat.cy }, 58, 160);
+    hihatPedal(p);
+    tripod(p, { snare.cx, snare.cy }, 66, 100);
+    tripod(p, { stoolX, stoolY }, 56, 90, 3.4);
+    floorTomLegs(p);
+}
+
+void drawSnare(Canvas& canvas)
+{
     drawDrum(canvas, snare, 101, true);
     withPainter(canvas, [](QPainter& p) {
         // The snare's throw-off on the player's side.
         lug(p, { snare.cx - snare.r * 0.62 - 3, snare.cy + snare.r * 0.76 + 3 }, 9, 4.5, 130);
     });
-    drawDrum(canvas, floorTom, 102);
+}
 
-    // The rack toms hang over the bass drum from the holder, and shade it.
+// The rack toms hang over the bass drum from the holder, and shade it.
+void drawRackToms(Canvas& canvas)
+{
     shadow(canvas, 4, 0.6, [](QPainter& p) {
         for (const Drum& d : { highTom, midTom })
             p.drawEllipse(QPointF(d.cx + 5, d.cy + 6 - d.shift / 2), d.r + 4, d.r + 4);
@@ -784,60 +848,106 @@ QImage drawKit(int pixelRatio)
     });
     drawDrum(canvas, highTom, 103);
     drawDrum(canvas, midTom, 104);
+}
 
-    // Cymbals hang well above everything: their shadows are wide and faint.
-    const std::array<std::pair<QPointF, Cymbal>, 3> booms { { { crashStand, crash },
-        { rideStand, ride }, { chinaStand, china } } };
-    shadow(canvas, 10, 0.38, [&](QPainter& p) {
+// The cymbals on boom stands, each with the stand it hangs from.
+const std::array<std::pair<QPointF, Cymbal>, 3> booms { { { crashStand, crash },
+    { rideStand, ride }, { chinaStand, china } } };
+
+// Cymbals hang well above everything: their shadows are wide and faint.
+void cymbalShadows(Canvas& canvas)
+{
+    shadow(canvas, 10, 0.38, [](QPainter& p) {
         for (const Cymbal& c : { crash, ride, hihat, china, splash })
             p.drawEllipse(QPointF(c.cx + 13, c.cy + 17), c.r, c.r);
         p.setPen(QPen(Qt::black, 3.2, Qt::SolidLine, Qt::RoundCap));
         for (const auto& [stand, c] : booms)
             p.drawLine(stand + QPointF(11, 14), QPointF(c.cx + 13, c.cy + 17));
     });
-    // Boom arms from the stands out to the cymbals, with a counterweight behind.
-    withPainter(canvas, [&](QPainter& p) {
-        for (const auto& [stand, c] : booms) {
-            const QPointF to(c.cx, c.cy), d = stand - to;
-            const QPointF back = stand + d / std::hypot(d.x(), d.y()) * 11;
-            tube(p, back, to, 2.6);
-            knob(p, back, 2.8);
-            knob(p, stand, 2.4);
-        }
-    });
-    drawCymbal(canvas, crash, CymbalKind::Bright, 201);
-    drawCymbal(canvas, ride, CymbalKind::Bright, 202);
-    // The bottom hi-hat cymbal peeks out from under the top one.
+}
+
+// Boom arms from the stands out to the cymbals, with a counterweight behind.
+void boomArms(QPainter& p)
+{
+    for (const auto& [stand, c] : booms) {
+        const QPointF to(c.cx, c.cy), d = stand - to;
+        const QPointF back = stand + d / std::hypot(d.x(), d.y()) * 11;
+        tube(p, back, to, 2.6);
+        knob(p, back, 2.8);
+        knob(p, stand, 2.4);
+    }
+}
+
+void drawHihat(Canvas& canvas)
+{
+    // The bottom cymbal peeks out from under the top one.
     drawCymbal(
         canvas, { hihat.cx + 1.6, hihat.cy + 2.2, hihat.r, hihat.bell }, CymbalKind::Bright, 208);
     shadow(canvas, 1.5, 0.5, [](QPainter& p) {
         p.drawEllipse(QPointF(hihat.cx + 1, hihat.cy + 1.3), hihat.r, hihat.r);
     });
     drawCymbal(canvas, hihat, CymbalKind::Bright, 203);
+}
+
+// What holds each cymbal on top: the wing nuts, and the hi-hat's clutch.
+void cymbalTops(QPainter& p)
+{
+    wingNut(p, { crash.cx, crash.cy }, 20);
+    wingNut(p, { ride.cx, ride.cy }, -10);
+    wingNut(p, { china.cx, china.cy }, 40);
+    wingNut(p, { splash.cx, splash.cy }, 75);
+    hihatClutch(p, { hihat.cx, hihat.cy });
+}
+
+void drawCymbals(Canvas& canvas)
+{
+    cymbalShadows(canvas);
+    withPainter(canvas, boomArms);
+    drawCymbal(canvas, crash, CymbalKind::Bright, 201);
+    drawCymbal(canvas, ride, CymbalKind::Bright, 202);
+    drawHihat(canvas);
     drawCymbal(canvas, china, CymbalKind::China, 204);
     drawCymbal(canvas, splash, CymbalKind::Dark, 205);
+    withPainter(canvas, cymbalTops);
+}
 
-    withPainter(canvas, [](QPainter& p) {
-        wingNut(p, { crash.cx, crash.cy }, 20);
-        wingNut(p, { ride.cx, ride.cy }, -10);
-        wingNut(p, { china.cx, china.cy }, 40);
-        wingNut(p, { splash.cx, splash.cy }, 75);
-        hihatClutch(p, { hihat.cx, hihat.cy });
-    });
-
-    // A gentle vignette, as a lens would give.
-    QImage out = canvas.reduced();
-    for (int y = 0; y < out.height(); ++y) {
-        QRgb* line = reinterpret_cast<QRgb*>(out.scanLine(y));
-        for (int x = 0; x < out.width(); ++x) {
-            const double dx = (x - out.width() / 2.0) / (out.width() / 2.0),
-                         dy = (y - out.height() / 2.0) / (out.height() / 2.0);
+// A gentle vignette, as a lens would give, and a trace of film grain.
+void vignette(QImage& image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const double dx = (x - image.width() / 2.0) / (image.width() / 2.0),
+                         dy = (y - image.height() / 2.0) / (image.height() / 2.0);
             const double v = 1 - 0.22 * smoothstep(0.5, 1.45, std::hypot(dx, dy));
             const double grain = (hash01(x, y, 999) - 0.5) * 3;
             auto ch = [&](int c) { return std::clamp(int(std::lround(c * v + grain)), 0, 255); };
             line[x] = qRgb(ch(qRed(line[x])), ch(qGreen(line[x])), ch(qBlue(line[x])));
         }
     }
+}
+
+} // namespace
+
+// Painted from the floor up: each layer first casts its shadow on what is already there.
+QImage drawKit(int pixelRatio)
+{
+    // Nine samples a pixel for the plain picture, four for the copy at twice the size: its
+    // pixels are finer already, and nine would make it the slowest step of a build.
+    Canvas canvas(width, height, pixelRatio, pixelRatio == 1 ? 3 : 2);
+    canvas.fill(floorShade);
+    drawFloorShadows(canvas);
+    withPainter(canvas, drawFloorHardware);
+    drawKick(canvas);
+    withPainter(canvas, drawKickPedal);
+    drawStool(canvas);
+    drawSnare(canvas);
+    drawDrum(canvas, floorTom, 102);
+    drawRackToms(canvas);
+    drawCymbals(canvas);
+
+    QImage out = canvas.reduced();
+    vignette(out);
     return out;
 }
 
