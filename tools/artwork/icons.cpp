@@ -209,50 +209,55 @@ Linear chromeAcross(double left, double right)
             { 0.78, QColor(110, 112, 120) }, { 1, QColor(60, 62, 70) } } };
 }
 
-// The drum at an angle, a stick resting on its head. Coordinates are on a 256 grid; `detail`
-// drops the finer parts at small sizes, where they would only blur.
-std::vector<Shape> appIconShapes(bool detail)
-{
-    std::vector<Shape> shapes;
-    const double cx = 128, top = 96, bottom = 184, rx = 108, ry = 44;
-    const double lineW = detail ? 1 : 2.2;
+// The drum at an angle, a stick resting on its head, on a 256 grid: the centre line and the
+// heights of the top and bottom ellipses, and their radii.
+constexpr double cx = 128, top = 96, bottom = 184, rx = 108, ry = 44;
 
-    // A soft shadow under the drum.
+// A soft shadow under the drum.
+void addShadow(std::vector<Shape>& shapes)
+{
     shapes.push_back({ ellipse({ 132, bottom + 30 }, rx + 6, ry * 0.55),
         Radial { { 132, bottom + 30 }, rx + 6, { 132, bottom + 30 },
             { { 0, QColor(0, 0, 0, 90) }, { 0.7, QColor(0, 0, 0, 40) },
                 { 1, QColor(0, 0, 0, 0) } } } });
+}
 
-    // Bottom hoop: a chrome band along the lower half of the bottom ellipse.
-    {
-        QPainterPath band;
-        band.addEllipse(QPointF(cx, bottom + 6), rx + 2, ry + 2);
-        shapes.push_back({ band, chromeAcross(cx - rx, cx + rx) });
-    }
-    // Shell.
-    {
-        QPainterPath shell;
-        shell.moveTo(cx - rx, top);
-        shell.lineTo(cx - rx, bottom);
-        shell.arcTo(QRectF(cx - rx, bottom - ry, 2 * rx, 2 * ry), 180, 180);
-        shell.lineTo(cx + rx, top);
-        shell.arcTo(QRectF(cx - rx, top - ry, 2 * rx, 2 * ry), 0, -180);
-        shell.closeSubpath();
-        shapes.push_back({ shell,
-            Linear { { cx - rx, 0 }, { cx + rx, 0 },
-                { { 0, QColor(70, 6, 14) }, { 0.16, QColor(150, 18, 32) },
-                    { 0.3, QColor(215, 45, 55) }, { 0.36, QColor(250, 150, 150) },
-                    { 0.42, QColor(205, 36, 48) }, { 0.7, QColor(140, 14, 28) },
-                    { 1, QColor(56, 4, 10) } } } });
-        // A darker band just under the top hoop, where the hoop shades the shell.
-        QPainterPath under;
-        under.addEllipse(QPointF(cx, top + 10), rx, ry);
-        under = under.subtracted(ellipse({ cx, top }, rx + 1, ry + 1)).intersected(shell);
-        shapes.push_back({ under,
-            Linear { { 0, top + 30 }, { 0, top + 56 },
-                { { 0, QColor(30, 0, 4, 120) }, { 1, QColor(30, 0, 4, 0) } } } });
-    }
-    // Lugs and tension rods on the front of the shell.
+// Bottom hoop: a chrome band along the lower half of the bottom ellipse.
+void addBottomHoop(std::vector<Shape>& shapes)
+{
+    QPainterPath band;
+    band.addEllipse(QPointF(cx, bottom + 6), rx + 2, ry + 2);
+    shapes.push_back({ band, chromeAcross(cx - rx, cx + rx) });
+}
+
+void addShell(std::vector<Shape>& shapes)
+{
+    QPainterPath shell;
+    shell.moveTo(cx - rx, top);
+    shell.lineTo(cx - rx, bottom);
+    shell.arcTo(QRectF(cx - rx, bottom - ry, 2 * rx, 2 * ry), 180, 180);
+    shell.lineTo(cx + rx, top);
+    shell.arcTo(QRectF(cx - rx, top - ry, 2 * rx, 2 * ry), 0, -180);
+    shell.closeSubpath();
+    shapes.push_back({ shell,
+        Linear { { cx - rx, 0 }, { cx + rx, 0 },
+            { { 0, QColor(70, 6, 14) }, { 0.16, QColor(150, 18, 32) }, { 0.3, QColor(215, 45, 55) },
+                { 0.36, QColor(250, 150, 150) }, { 0.42, QColor(205, 36, 48) },
+                { 0.7, QColor(140, 14, 28) }, { 1, QColor(56, 4, 10) } } } });
+    // A darker band just under the top hoop, where the hoop shades the shell.
+    QPainterPath under;
+    under.addEllipse(QPointF(cx, top + 10), rx, ry);
+    under = under.subtracted(ellipse({ cx, top }, rx + 1, ry + 1)).intersected(shell);
+    shapes.push_back({ under,
+        Linear { { 0, top + 30 }, { 0, top + 56 },
+            { { 0, QColor(30, 0, 4, 120) }, { 1, QColor(30, 0, 4, 0) } } } });
+}
+
+// Lugs and tension rods on the front of the shell; small icons get fewer, thicker rods and
+// no lug bodies.
+void addLugs(std::vector<Shape>& shapes, bool detail)
+{
+    const double lineW = detail ? 1 : 2.2;
     const std::vector<double> angles = detail ? std::vector<double> { 200, 235, 270, 305, 340 }
                                               : std::vector<double> { 215, 270, 325 };
     for (double deg : angles) {
@@ -273,20 +278,26 @@ std::vector<Shape> appIconShapes(bool detail)
             shapes.push_back({ body, chromeAcross(x - w / 2, x + w / 2) });
         }
     }
-    // Top hoop: its side, then its upper edge around the head.
-    {
-        QPainterPath side = ellipse({ cx, top + 7 }, rx + 4, ry + 4)
-                                .subtracted(ellipse({ cx, top }, rx - 4, ry - 3));
-        shapes.push_back({ side, chromeAcross(cx - rx - 4, cx + rx + 4) });
-        QPainterPath rim
-            = ellipse({ cx, top }, rx + 4, ry + 4).subtracted(ellipse({ cx, top }, rx - 5, ry - 4));
-        shapes.push_back({ rim,
-            Linear { { cx - rx, top - ry }, { cx + rx, top + ry },
-                { { 0, QColor(250, 251, 255) }, { 0.25, QColor(160, 162, 172) },
-                    { 0.5, QColor(235, 236, 242) }, { 0.75, QColor(120, 122, 132) },
-                    { 1, QColor(210, 212, 220) } } } });
-    }
-    // The coated head, lit from the upper left.
+}
+
+// Top hoop: its side, then its upper edge around the head.
+void addTopHoop(std::vector<Shape>& shapes)
+{
+    QPainterPath side
+        = ellipse({ cx, top + 7 }, rx + 4, ry + 4).subtracted(ellipse({ cx, top }, rx - 4, ry - 3));
+    shapes.push_back({ side, chromeAcross(cx - rx - 4, cx + rx + 4) });
+    QPainterPath rim
+        = ellipse({ cx, top }, rx + 4, ry + 4).subtracted(ellipse({ cx, top }, rx - 5, ry - 4));
+    shapes.push_back({ rim,
+        Linear { { cx - rx, top - ry }, { cx + rx, top + ry },
+            { { 0, QColor(250, 251, 255) }, { 0.25, QColor(160, 162, 172) },
+                { 0.5, QColor(235, 236, 242) }, { 0.75, QColor(120, 122, 132) },
+                { 1, QColor(210, 212, 220) } } } });
+}
+
+// The coated head, lit from the upper left.
+void addHead(std::vector<Shape>& shapes, bool detail)
+{
     shapes.push_back({ ellipse({ cx, top }, rx - 5, ry - 4),
         Radial { { cx - 30, top - 14 }, rx * 1.1, { cx - 40, top - 20 },
             { { 0, QColor(255, 254, 248) }, { 0.6, QColor(240, 236, 224) },
@@ -297,37 +308,53 @@ std::vector<Shape> appIconShapes(bool detail)
             Radial { { cx - 6, top + 4 }, 30, { cx - 6, top + 4 },
                 { { 0, QColor(150, 145, 135, 70) }, { 1, QColor(150, 145, 135, 0) } } } });
     }
+}
 
-    // The stick, from off the upper right down to its tip on the head.
-    {
-        const QPointF tip(cx - 14, top + 2), butt(246, 10);
-        const QPointF d = butt - tip;
-        const double len = std::hypot(d.x(), d.y());
-        const QPointF u = d / len, n(-u.y(), u.x());
-        const double wb = detail ? 17 : 22, wn = detail ? 8 : 12;
-        QPainterPath stick;
-        stick.moveTo(butt + n * (wb / 2));
-        stick.lineTo(tip + u * (len * 0.38) + n * (wb / 2));
-        stick.cubicTo(tip + u * (len * 0.2) + n * (wb / 2), tip + u * 26 + n * (wn / 2),
-            tip + u * 12 + n * (wn / 2));
-        stick.lineTo(tip + u * 12 - n * (wn / 2));
-        stick.cubicTo(tip + u * 26 - n * (wn / 2), tip + u * (len * 0.2) - n * (wb / 2),
-            tip + u * (len * 0.38) - n * (wb / 2));
-        stick.lineTo(butt - n * (wb / 2));
-        stick.closeSubpath();
-        // Its shadow on the head and the shell.
-        QPainterPath shade
-            = stick.translated(-10, 14).intersected(ellipse({ cx, top }, rx - 5, ry - 4));
-        shapes.push_back({ shade, QColor(60, 50, 40, 60) });
-        shapes.push_back({ stick,
-            Linear { butt + n * (wb / 2), butt - n * (wb / 2),
-                { { 0, QColor(250, 232, 196) }, { 0.35, QColor(236, 204, 156) },
-                    { 0.75, QColor(184, 140, 92) }, { 1, QColor(120, 84, 50) } } } });
-        const QPointF bead = tip + u * 7;
-        shapes.push_back({ ellipse(bead, wn * 0.95, wn * 0.8),
-            Radial { bead - n * 2 - u * 2, wn * 1.2, bead - n * 2 - u * 2,
-                { { 0, QColor(252, 236, 200) }, { 1, QColor(170, 124, 80) } } } });
-    }
+// The stick, from off the upper right down to its tip on the head: a tapered shaft, its shadow
+// and the bead at the tip.
+void addStick(std::vector<Shape>& shapes, bool detail)
+{
+    const QPointF tip(cx - 14, top + 2), butt(246, 10);
+    const QPointF d = butt - tip;
+    const double len = std::hypot(d.x(), d.y());
+    const QPointF u = d / len, n(-u.y(), u.x());
+    const double wb = detail ? 17 : 22, wn = detail ? 8 : 12;
+    QPainterPath stick;
+    stick.moveTo(butt + n * (wb / 2));
+    stick.lineTo(tip + u * (len * 0.38) + n * (wb / 2));
+    stick.cubicTo(tip + u * (len * 0.2) + n * (wb / 2), tip + u * 26 + n * (wn / 2),
+        tip + u * 12 + n * (wn / 2));
+    stick.lineTo(tip + u * 12 - n * (wn / 2));
+    stick.cubicTo(tip + u * 26 - n * (wn / 2), tip + u * (len * 0.2) - n * (wb / 2),
+        tip + u * (len * 0.38) - n * (wb / 2));
+    stick.lineTo(butt - n * (wb / 2));
+    stick.closeSubpath();
+    // Its shadow on the head and the shell.
+    QPainterPath shade
+        = stick.translated(-10, 14).intersected(ellipse({ cx, top }, rx - 5, ry - 4));
+    shapes.push_back({ shade, QColor(60, 50, 40, 60) });
+    shapes.push_back({ stick,
+        Linear { butt + n * (wb / 2), butt - n * (wb / 2),
+            { { 0, QColor(250, 232, 196) }, { 0.35, QColor(236, 204, 156) },
+                { 0.75, QColor(184, 140, 92) }, { 1, QColor(120, 84, 50) } } } });
+    const QPointF bead = tip + u * 7;
+    shapes.push_back({ ellipse(bead, wn * 0.95, wn * 0.8),
+        Radial { bead - n * 2 - u * 2, wn * 1.2, bead - n * 2 - u * 2,
+            { { 0, QColor(252, 236, 200) }, { 1, QColor(170, 124, 80) } } } });
+}
+
+// The icon's shapes from back to front. `detail` drops the finer parts at small sizes, where
+// they would only blur.
+std::vector<Shape> appIconShapes(bool detail)
+{
+    std::vector<Shape> shapes;
+    addShadow(shapes);
+    addBottomHoop(shapes);
+    addShell(shapes);
+    addLugs(shapes, detail);
+    addTopHoop(shapes);
+    addHead(shapes, detail);
+    addStick(shapes, detail);
     return shapes;
 }
 
