@@ -3,7 +3,7 @@
 // How the end-to-end tests judge what the program played, on sound already in memory: a
 // recording as a stream of samples in full-scale units at its rate, and references (sample
 // files mixed to mono at the recording's rate). tests/e2e/audiocheck.cpp reads the files and
-// prints the results.
+// prints the results; tests/e2e/SoundChecksT.cpp tries them on made-up faults.
 
 #include "tests/support/dsp/Match.h"
 
