@@ -278,4 +278,13 @@ Pulses pulses(const Signal& recording, int rate)
     return found;
 }
 
+std::vector<double> onsets(const Pulses& found, double minGap)
+{
+    std::vector<double> starts;
+    for (const Pulse& run : found.runs)
+        if (starts.empty() || run.start - starts.back() > minGap)
+            starts.push_back(run.start);
+    return starts;
+}
+
 } // namespace soundchecks

@@ -118,4 +118,8 @@ struct Pulses {
 
 Pulses pulses(const Signal& recording, int rate);
 
+// Where each hit begins: a run of sound that starts within `minGap` seconds of the last hit's
+// onset is that hit, cut by a drop-out.
+std::vector<double> onsets(const Pulses& found, double minGap);
+
 } // namespace soundchecks

@@ -1,9 +1,10 @@
 // The checks the end-to-end tests judge recordings by, tried on faults made here: holes, shifts,
-// early sounds, the wrong sample.
+// early sounds, the wrong sample, hits that come cut.
 #include "tests/e2e/SoundChecks.h"
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -170,6 +171,18 @@ TEST(Quiet, AsksTheWholeSpanToBeSilent)
     EXPECT_TRUE(quiet(r, rate, 0.4));
     EXPECT_FALSE(quiet(r, rate, 0.6));
     EXPECT_FALSE(quiet(r, rate, 1.5)); // more than was recorded
+}
+
+TEST(Onsets, TakesRunsWithinTheGapOfAHitsOnsetForThatHit)
+{
+    Signal r(frames(1.5));
+    for (double at : { 0.1, 0.25, 0.4, 0.9 }) // 0.25: the hit at 0.1 cut by a drop-out
+        std::fill_n(r.begin() + static_cast<long>(frames(at)), frames(0.01), 0.1);
+    const Pulses found = pulses(r, rate);
+    ASSERT_EQ(found.runs.size(), 4u);
+    EXPECT_THAT(onsets(found, 0.2), testing::ElementsAre(0.1, 0.4, 0.9));
+    EXPECT_THAT(onsets(found, 0.1), testing::ElementsAre(0.1, 0.25, 0.4, 0.9));
+    EXPECT_THAT(onsets(found, 0.5), testing::ElementsAre(0.1, 0.9));
 }
 
 } // namespace

@@ -23,6 +23,9 @@
 //   audiocheck level REC RATE               peak and RMS of the recording
 //   audiocheck pulses REC RATE              each run of sound and its area (the sum of its
 //                                           samples, in full-scale samples), then the total
+//   audiocheck onsets REC RATE MIN_GAP      where each hit begins, one a line: runs of sound
+//                                           that start within MIN_GAP seconds of a hit's onset
+//                                           are that hit, cut by drop-outs
 //   audiocheck length REF                   a sample file's length in seconds
 #include "tests/e2e/SoundChecks.h"
 #include "tests/support/dsp/Resample.h"
@@ -202,6 +205,13 @@ int pulses(const Signal& recording, int rate)
     return 0;
 }
 
+int onsets(const Signal& recording, int rate, double minGap)
+{
+    for (double start : sc::onsets(sc::pulses(recording, rate), minGap))
+        std::printf("%.4f\n", start);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -217,7 +227,8 @@ int main(int argc, char** argv)
     }
     if (argc < 4) {
         std::fprintf(stderr,
-            "usage: audiocheck identify|expect|sounding|quiet|follow|level|pulses REC RATE ...\n");
+            "usage: audiocheck identify|expect|sounding|quiet|follow|level|pulses|onsets "
+            "REC RATE ...\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -238,6 +249,8 @@ int main(int argc, char** argv)
         return level(recording, rate);
     if (mode == "pulses")
         return pulses(recording, rate);
+    if (mode == "onsets" && argc == 5)
+        return onsets(recording, rate, std::atof(argv[4]));
     std::fprintf(stderr, "audiocheck: bad arguments\n");
     return 2;
 }
