@@ -287,4 +287,18 @@ std::vector<double> onsets(const Pulses& found, double minGap)
     return starts;
 }
 
+Hits hits(const Signal& recording, int rate, const Signal& pulse, int pulseRate)
+{
+    Hits found;
+    for (double x : pulse)
+        found.unit += x;
+    // The program plays the pulse at the recording's rate: as many more or fewer frames, each
+    // as high.
+    found.unit *= double(rate) / pulseRate;
+    for (double x : recording)
+        found.total += x;
+    found.count = found.unit > 0 ? found.total / found.unit : 0;
+    return found;
+}
+
 } // namespace soundchecks

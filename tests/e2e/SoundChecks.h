@@ -122,4 +122,15 @@ Pulses pulses(const Signal& recording, int rate);
 // onset is that hit, cut by a drop-out.
 std::vector<double> onsets(const Pulses& found, double minGap);
 
+// The hits a recording of flat pulses holds: its area against that of one hit. `pulse` is the
+// pulse file's samples, every channel, as the recording holds them all (a stereo recording
+// read as one stream of samples); its rate is `pulseRate`, the recording's `rate`.
+struct Hits {
+    double count = 0;
+    double unit = 0; // the area of one hit in the recording
+    double total = 0;
+};
+
+Hits hits(const Signal& recording, int rate, const Signal& pulse, int pulseRate);
+
 } // namespace soundchecks

@@ -1,5 +1,5 @@
 // The checks the end-to-end tests judge recordings by, tried on faults made here: holes, shifts,
-// early sounds, the wrong sample, hits that come cut.
+// early sounds, the wrong sample, hits that overlap or come cut.
 #include "tests/e2e/SoundChecks.h"
 
 #include <gmock/gmock.h>
@@ -171,6 +171,41 @@ TEST(Quiet, AsksTheWholeSpanToBeSilent)
     EXPECT_TRUE(quiet(r, rate, 0.4));
     EXPECT_FALSE(quiet(r, rate, 0.6));
     EXPECT_FALSE(quiet(r, rate, 1.5)); // more than was recorded
+}
+
+// A flat 2 ms pulse at 655 of 32768, stereo, as dropcheck writes the soak's kit.
+Signal pulseFile(int pulseRate)
+{
+    return Signal(2 * static_cast<std::size_t>(0.002 * pulseRate), 655 / 32768.0);
+}
+
+// Adds the pulse to an interleaved stereo recording at frame `at`.
+void strike(Signal& recording, const Signal& pulse, std::size_t at)
+{
+    for (std::size_t i = 0; i < pulse.size(); ++i)
+        recording[2 * at + i] += pulse[i];
+}
+
+TEST(Hits, CountsOverlappingPulsesByTheirArea)
+{
+    const Signal pulse = pulseFile(rate);
+    Signal r(2 * frames(1.0));
+    strike(r, pulse, frames(0.1));
+    strike(r, pulse, frames(0.1) + 40); // while the first still sounds
+    strike(r, pulse, frames(0.6));
+    EXPECT_EQ(pulses(r, rate).runs.size(), 2u);
+    const Hits h = hits(r, rate, pulse, rate);
+    EXPECT_NEAR(h.count, 3, 1e-9);
+    EXPECT_NEAR(h.unit, 192 * 655 / 32768.0, 1e-12);
+}
+
+TEST(Hits, MeasuresOneHitAtTheRecordingsRate)
+{
+    // A 48 kHz pulse played at 96 kHz: twice the frames.
+    Signal r(2 * 96000), twice = pulseFile(96000);
+    strike(r, twice, 1000);
+    strike(r, twice, 50000);
+    EXPECT_NEAR(hits(r, 96000, pulseFile(rate), rate).count, 2, 1e-9);
 }
 
 TEST(Onsets, TakesRunsWithinTheGapOfAHitsOnsetForThatHit)

@@ -1,6 +1,6 @@
 // Looks at what the program played: a raw recording (signed 16-bit little-endian mono, as
-// parec writes it) compared with the sample files that should be in it. Times are seconds
-// from the recording's start.
+// parec writes it; a stereo one is read as one stream of samples) compared with the sample files
+// that should be in it. Times are seconds from the recording's start.
 //
 //   audiocheck identify REC RATE REF...     which reference the recording's sound is, by
 //                                           normalised cross-correlation of its opening
@@ -26,6 +26,9 @@
 //   audiocheck onsets REC RATE MIN_GAP      where each hit begins, one a line: runs of sound
 //                                           that start within MIN_GAP seconds of a hit's onset
 //                                           are that hit, cut by drop-outs
+//   audiocheck hits REC RATE PULSE          how many hits of the pulse file PULSE a recording
+//                                           of flat pulses holds, by its area: "hits N unit
+//                                           AREA total AREA"
 //   audiocheck length REF                   a sample file's length in seconds
 #include "tests/e2e/SoundChecks.h"
 #include "tests/support/dsp/Resample.h"
@@ -212,6 +215,27 @@ int onsets(const Signal& recording, int rate, double minGap)
     return 0;
 }
 
+// The pulse file as it is, every channel: a stereo recording holds both.
+int hits(const Signal& recording, int rate, const char* pulsePath)
+{
+    SF_INFO info {};
+    SNDFILE* file = sf_open(pulsePath, SFM_READ, &info);
+    if (!file) {
+        std::fprintf(stderr, "audiocheck: cannot read %s: %s\n", pulsePath, sf_strerror(nullptr));
+        return 2;
+    }
+    Signal pulse(static_cast<std::size_t>(info.frames * info.channels));
+    const sf_count_t read = sf_readf_double(file, pulse.data(), info.frames);
+    sf_close(file);
+    if (read != info.frames) {
+        std::fprintf(stderr, "audiocheck: %s is cut short\n", pulsePath);
+        return 2;
+    }
+    const sc::Hits found = sc::hits(recording, rate, pulse, info.samplerate);
+    std::printf("hits %.0f unit %.6f total %.6f\n", found.count, found.unit, found.total);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -227,7 +251,7 @@ int main(int argc, char** argv)
     }
     if (argc < 4) {
         std::fprintf(stderr,
-            "usage: audiocheck identify|expect|sounding|quiet|follow|level|pulses|onsets "
+            "usage: audiocheck identify|expect|sounding|quiet|follow|level|pulses|onsets|hits "
             "REC RATE ...\n");
         return 2;
     }
@@ -251,6 +275,8 @@ int main(int argc, char** argv)
         return pulses(recording, rate);
     if (mode == "onsets" && argc == 5)
         return onsets(recording, rate, std::atof(argv[4]));
+    if (mode == "hits" && argc == 5)
+        return hits(recording, rate, argv[4]);
     std::fprintf(stderr, "audiocheck: bad arguments\n");
     return 2;
 }
