@@ -33,10 +33,6 @@ press_rounds() {
   xdotool key --delay 10 "${keys[@]}" "$@"
 }
 
-# The area one hit leaves in the recording's two channels: the pulse as dropcheck writes it,
-# 655 of 32768 for 2 ms, which every drum plays as it is, unpanned and at full level.
-unit=$(awk -v rate="$SINK_RATE" 'BEGIN { printf "%.6f", 2 * int(0.002 * rate) * 655 / 32768 }')
-
 # The made-once things (the warm players, the tables that grow to a peak) before the count.
 press_rounds 10
 sleep 5
@@ -54,9 +50,13 @@ took=$(seconds_since "$started")
 sleep 1
 record_stop
 
-heard=$("$AUDIOCHECK" pulses "$E2E_DIR/soak.raw" "$SINK_RATE" | awk '$1 == "total" { print $2 }')
-missing=$(awk -v unit="$unit" -v got="$heard" -v n="$presses" 'BEGIN { printf "%.0f", n - got / unit }')
-note "$presses presses in $took s: $((presses - missing)) heard"
+# Every drum plays the pulse file as it is, unpanned and at full level: one hit leaves the
+# file's area in the recording's two channels.
+counted=$("$AUDIOCHECK" hits "$E2E_DIR/soak.raw" "$SINK_RATE" \
+  "$E2E_DIR/soak/kits/acoustic/Bass.wav") || fail "cannot count the hits"
+heard=$(awk '$1 == "hits" { print $2 }' <<<"$counted")
+missing=$((presses - heard))
+note "$presses presses in $took s: $heard heard ($counted)"
 # A hit is lost only with a cycle the machine took from the program.
 verdict=$("$DROPCHECK" lost "$missing" "$(awk "BEGIN { print $presses / $took }")" "$from" \
   "$RECORDED_UNTIL" "$PAUSES" "$E2E_DIR/program.log") ||
