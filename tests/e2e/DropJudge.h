@@ -4,6 +4,7 @@
 // probes saw and what the program logged about its stream. Each judgement tells its reasons on
 // standard output and returns 0 when it passes, 1 when not. Times are seconds on the monotonic
 // clock, which the program's log uses too; positions in a recording are seconds from its start.
+#include <algorithm>
 #include <istream>
 #include <set>
 #include <string>
