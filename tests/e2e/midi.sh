@@ -63,7 +63,8 @@ record_until "$(awk "BEGIN { print $(recorded_seconds) + 0.5 }")"
 record_stop
 # Where each hit begins: runs of sound closer than a fifth of a second are one hit cut by a
 # drop-out.
-mapfile -t starts < <("$AUDIOCHECK" onsets "$RECORDING" "$SINK_RATE" 0.2)
+onsets=$("$AUDIOCHECK" onsets "$RECORDING" "$SINK_RATE" 0.2) || fail "cannot read the recording"
+mapfile -t starts <<<"$onsets"
 [ ${#starts[@]} -eq 7 ] || fail "7 notes struck, ${#starts[@]} hits heard at ${starts[*]}"
 expected=(Bass Snare HiHat Crash Snare Snare Snare)
 peaks=()
