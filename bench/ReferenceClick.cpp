@@ -55,11 +55,9 @@ public:
 
     bool open(std::string& failure, int quantum)
     {
-        if (!client_.start("reference", failure))
+        if (!client_.open("reference", failure))
             return false;
         const audio::PipeWireClient::Locked locked(client_);
-        if (!client_.connect(failure))
-            return false;
         events_.version = PW_VERSION_STREAM_EVENTS;
         events_.process = [](void* data) {
             auto* self = static_cast<PipeWireReference*>(data);
@@ -129,11 +127,9 @@ public:
 
     bool open(std::string& failure)
     {
-        if (!client_.start("midi-source", failure))
+        if (!client_.open("midi-source", failure))
             return false;
         const audio::PipeWireClient::Locked locked(client_);
-        if (!client_.connect(failure))
-            return false;
         events_.version = PW_VERSION_FILTER_EVENTS;
         events_.process
             = [](void* data, spa_io_position*) { static_cast<PipeWireMidi*>(data)->process(); };

@@ -217,11 +217,9 @@ bool PipeWireMidiInput::open(std::string& failure)
         failure = std::string("no eventfd: ") + std::strerror(errno);
         return false;
     }
-    if (!client_.start("tamborel-midi", failure))
+    if (!client_.open("tamborel-midi", failure))
         return false;
     const audio::PipeWireClient::Locked locked(client_);
-    if (!client_.connect(failure))
-        return false;
     filterEvents_.version = PW_VERSION_FILTER_EVENTS;
     filterEvents_.state_changed = onState;
     filterEvents_.process = onProcess;

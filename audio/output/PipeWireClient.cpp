@@ -49,6 +49,14 @@ bool PipeWireClient::connect(std::string& failure)
     return true;
 }
 
+bool PipeWireClient::open(const char* name, std::string& failure)
+{
+    if (!start(name, failure))
+        return false;
+    const Locked locked(*this);
+    return connect(failure);
+}
+
 void PipeWireClient::stop()
 {
     if (loop_)

@@ -21,6 +21,9 @@ public:
     bool start(const char* name, std::string& failure);
     // [thread loop, locked] Connects to the server.
     bool connect(std::string& failure);
+    // [any but the thread loop] start, then connect under the loop's lock: for an owner that
+    // listens to nothing of the connection itself.
+    bool open(const char* name, std::string& failure);
     // [any but the thread loop] Stops the loop's thread: nothing of the client runs after it.
     void stop();
 
