@@ -55,8 +55,10 @@ CycleWatch::Seen CycleWatch::observe(std::int64_t cycleStartNs, std::int64_t gra
             }
         }
     }
-    if (periodNs > 0 && late > periodNs)
+    if (periodNs > 0 && late > periodNs) {
         ++seen.underruns;
+        seen.late = true;
+    }
     started_ = true;
     lastStartNs_ = cycleStartNs;
     lastGraphNs_ = graphNs;
@@ -182,10 +184,10 @@ void PipeWireOutput::process() noexcept
         const std::int64_t periodNs = 1'000'000'000LL * frames / rate_;
         const CycleWatch::Seen seen = cycles_.observe(time.now, graphNs, periodNs, done);
         if (seen.underruns > 0)
-            watch_.underran(seen.underruns, done, seen.stallNs);
+            watch_.underran(seen.underruns, done, seen.stallNs, seen.late && sounded);
         watch_.stalled(seen.stallNs);
     }
-    // After the underruns: whether they were heard depends on the sound before them.
+    // After the underruns: a gap is heard by the sound before it, a late block by its own.
     if (sounded)
         watch_.sounded(done);
     quantum_.store(frames, std::memory_order_relaxed);

@@ -29,6 +29,9 @@ public:
         unsigned underruns = 0;
         // How long after the cycle began our block was ready, plus the cycles missed before it.
         std::int64_t stallNs = 0;
+        // Our block was ready only after its cycle had ended: the graph played silence in its
+        // place and drops it, so what it held is lost.
+        bool late = false;
     };
     // [real-time] cycleStartNs when this cycle began and doneNs when our block was ready, on
     // the monotonic clock; graphNs the graph's clock at the cycle's start; periodNs how long the

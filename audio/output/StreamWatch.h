@@ -14,12 +14,14 @@ namespace audio {
 class StreamWatch {
 public:
     // [real-time] count underruns noticed at nowNs, for a gap in the output that began gapNs
-    // before: heard when the output was sounding up to then.
-    void underran(unsigned count, std::int64_t nowNs, std::int64_t gapNs) noexcept
+    // before: heard when the output was sounding up to then, or when the block they lost
+    // held sound (lostSound).
+    void underran(
+        unsigned count, std::int64_t nowNs, std::int64_t gapNs, bool lostSound = false) noexcept
     {
         const std::int64_t lastSound = lastSoundNs_.load(std::memory_order_relaxed);
         const std::int64_t within = std::chrono::nanoseconds(config::heardWithin).count();
-        if (lastSound > 0 && lastSound >= nowNs - gapNs - within)
+        if (lostSound || (lastSound > 0 && lastSound >= nowNs - gapNs - within))
             heardUnderruns_.fetch_add(count, std::memory_order_relaxed);
         lastUnderrunNs_.store(nowNs, std::memory_order_relaxed);
         underruns_.fetch_add(count, std::memory_order_release);

@@ -12,6 +12,7 @@
 #include "audio/output/OutputStream.h"
 #include "audio/output/PipeWireOutput.h"
 #include "audio/output/PulseOutput.h"
+#include "audio/output/StreamWatch.h"
 
 #include <gtest/gtest.h>
 
@@ -301,9 +302,28 @@ TEST(CycleWatchT, MissedAndLateCyclesAreCountedWithTheirStall)
         = watch.observe(3 * period, 3 * period, period, 3 * period + 100'000);
     EXPECT_EQ(skipped.underruns, 2u);
     EXPECT_EQ(skipped.stallNs, 2 * period + 100'000);
+    EXPECT_FALSE(skipped.late) << "our block came in time after the gap";
     // Ready only after the next cycle began.
-    EXPECT_EQ(watch.observe(4 * period, 4 * period, period, 5 * period + 10).underruns, 1u);
+    const CycleWatch::Seen late = watch.observe(4 * period, 4 * period, period, 5 * period + 10);
+    EXPECT_EQ(late.underruns, 1u);
+    EXPECT_TRUE(late.late);
     EXPECT_EQ(watch.observe(5 * period, 5 * period, period, 6 * period - 10).underruns, 0u);
+}
+
+TEST(StreamWatchT, AnUnderrunIsHeardByTheSoundBeforeItOrTheSoundItLost)
+{
+    StreamWatch watch;
+    watch.sounded(1 * second);
+    watch.underran(1, 10 * second, 5 * ms);
+    EXPECT_EQ(watch.heardUnderruns(), 0u) << "long after the last sound";
+    // A block late by a stall, holding the first frames of a hit pressed in silence.
+    watch.underran(1, 11 * second, 14 * ms, true);
+    EXPECT_EQ(watch.heardUnderruns(), 1u);
+    // A gap while a sound rang.
+    watch.sounded(12 * second);
+    watch.underran(2, 12 * second + 20 * ms, 15 * ms);
+    EXPECT_EQ(watch.heardUnderruns(), 3u);
+    EXPECT_EQ(watch.underruns(), 4u);
 }
 
 TEST(PipeWireFillT, RendersWhatTheGraphAsksForInPiecesTheMixerTakes)
