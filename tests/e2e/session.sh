@@ -307,10 +307,12 @@ read_sink_input() {
 
 # read_program_buffer: the buffer the program's stream asks for now, as the sound server shows
 # it: on PipeWire the latency its node asks for, on PulseAudio its sink input's buffer latency
-# plus the sink's. Sets BUFFER_USEC to it in microseconds and BUFFER_SHOWN to the figures read;
-# returns 1 when the server shows no such stream.
+# plus the sink's. Sets BUFFER_USEC to it in microseconds, BUFFER_SHOWN to the figures read and
+# STREAM_BUFFER_USEC to the stream's own part, which moves only when the program asks for
+# another buffer: a sink's latency, read at one moment, differs by a fraction of a millisecond
+# from the next. Returns 1 when the server shows no such stream.
 read_program_buffer() {
-  BUFFER_USEC="" BUFFER_SHOWN=""
+  BUFFER_USEC="" BUFFER_SHOWN="" STREAM_BUFFER_USEC=""
   case "${E2E_SERVER:-pulseaudio}" in
     pipewire)
       local latency
@@ -318,11 +320,13 @@ read_program_buffer() {
         | select(."node.name" == "tamborel") | ."node.latency" // empty' | head -n 1)
       [[ $latency =~ ^([0-9]+)/([0-9]+)$ ]] || return 1
       BUFFER_USEC=$((BASH_REMATCH[1] * 1000000 / BASH_REMATCH[2]))
+      STREAM_BUFFER_USEC=$BUFFER_USEC
       BUFFER_SHOWN="node.latency $latency"
       ;;
     *)
       read_sink_input && [[ $SINK_INPUT_BUFFER =~ ^[0-9]+$ ]] || return 1
       BUFFER_USEC=$((SINK_INPUT_BUFFER + SINK_INPUT_LATENCY))
+      STREAM_BUFFER_USEC=$SINK_INPUT_BUFFER
       BUFFER_SHOWN="buffer latency $SINK_INPUT_BUFFER usec, sink latency $SINK_INPUT_LATENCY usec"
       ;;
   esac

@@ -13,7 +13,7 @@ kit="$kits/acoustic"
 start_playing "$binary" "$kits"
 sleep 3
 read_program_buffer || fail "the sound server shows no stream of the program"
-before_usec=$BUFFER_USEC before_at=$(monotonic_now)
+before_usec=$STREAM_BUFFER_USEC before_at=$(monotonic_now)
 note "before: $BUFFER_SHOWN"
 add_sink other
 
@@ -105,7 +105,7 @@ drums_on cap "after the stream moved"
 # A few seconds of silence in which the buffer may come down again.
 sleep 3
 read_program_buffer || fail "the sound server shows no stream of the program"
-verdict=$("$DROPCHECK" buffer "$BUFFER_USEC" "$before_usec" "$(monotonic_now)" "$PAUSES" \
+verdict=$("$DROPCHECK" buffer "$STREAM_BUFFER_USEC" "$before_usec" "$(monotonic_now)" "$PAUSES" \
   "$E2E_DIR/program.log" "$before_at") || fail "the buffer was raised: $BUFFER_SHOWN; $verdict"
 note "after: $BUFFER_SHOWN: $verdict"
 
