@@ -63,28 +63,28 @@ TEST(Continuity, SaysAWholeSampleIsIntact)
     EXPECT_TRUE(c.whole);
 }
 
-TEST(Continuity, FindsAHoleOfSilenceWhereItIsAndHowLong)
+TEST(Continuity, FindsAHoleOrSkippedSoundWhereItIsAndHowFarItMovedTheRest)
 {
     const Signal a = drum(1);
-    const Continuity c
-        = continuity(recordingOf(stalled(a, 0.15, 0.02), 0.3), a, long(frames(0.3)), rate);
-    EXPECT_EQ(c.dropouts, 1);
-    EXPECT_THAT(c.text, HasSubstr("drop-out 0.150 s into it (level 0.00"));
-    EXPECT_THAT(c.text, HasSubstr("the rest 20.0 ms late"));
-    EXPECT_TRUE(c.whole);
-    EXPECT_DOUBLE_EQ(c.movedMs, 20.0);
-}
-
-TEST(Continuity, FindsSkippedSoundAsTheRestComingEarly)
-{
-    const Signal a = drum(1);
-    const Continuity c
-        = continuity(recordingOf(skipped(a, 0.2, 0.03), 0.3), a, long(frames(0.3)), rate);
-    EXPECT_EQ(c.dropouts, 1);
-    EXPECT_THAT(c.text, HasSubstr("drop-out 0.200 s into it"));
-    EXPECT_THAT(c.text, HasSubstr("the rest 30.0 ms early"));
-    EXPECT_TRUE(c.whole);
-    EXPECT_DOUBLE_EQ(c.movedMs, 30.0);
+    struct Case {
+        Signal recorded;
+        const char* where;
+        const char* rest;
+        double movedMs;
+    };
+    const Case cases[] = {
+        { stalled(a, 0.15, 0.02), "drop-out 0.150 s into it (level 0.00", "the rest 20.0 ms late",
+            20.0 },
+        { skipped(a, 0.2, 0.03), "drop-out 0.200 s into it", "the rest 30.0 ms early", 30.0 },
+    };
+    for (const Case& k : cases) {
+        const Continuity c = continuity(recordingOf(k.recorded, 0.3), a, long(frames(0.3)), rate);
+        EXPECT_EQ(c.dropouts, 1) << k.where;
+        EXPECT_THAT(c.text, HasSubstr(k.where));
+        EXPECT_THAT(c.text, HasSubstr(k.rest));
+        EXPECT_TRUE(c.whole) << k.where;
+        EXPECT_DOUBLE_EQ(c.movedMs, k.movedMs);
+    }
 }
 
 TEST(Continuity, SaysASampleThatTurnsIntoAnotherSoundIsNotWhole)
