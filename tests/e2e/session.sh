@@ -211,6 +211,14 @@ window_geometry() {
 
 screenshot() { import -window root "$1"; }
 
+# record_sink SINK FILE LATENCY_MS CHANNELS: what SINK plays, into FILE, through the server's
+# PulseAudio interface, until killed. Run in the background, it is the recorder's own process,
+# so that $! names the recorder.
+record_sink() {
+  exec parec -d "$1.monitor" --format=s16le --rate="$SINK_RATE" --channels="$4" \
+    --latency-msec="$3" >"$2"
+}
+
 # record_start FILE [LATENCY_MS] [CHANNELS]: records what the sound server plays into FILE
 # until record_stop, mixed to mono unless CHANNELS says 2; sets RECORDING. Positions in a
 # recording are told by its length, the recorder's own clock: the null sink renders ahead of
@@ -223,18 +231,14 @@ screenshot() { import -window root "$1"; }
 # a fragment.
 record_start() {
   RECORDING=$1 RECORDED_CHANNELS=${3:-1}
-  parec -d "$RECORDED_SINK.monitor" --format=s16le --rate="$SINK_RATE" \
-    --channels="$RECORDED_CHANNELS" --latency-msec="${2:-20}" >"$1" &
+  record_sink "$RECORDED_SINK" "$1" "${2:-20}" "$RECORDED_CHANNELS" &
   RECORDER_PID=$!
   case "${E2E_SERVER:-pulseaudio}" in
     pipewire)
       pw-record --target "$RECORDED_SINK" -P '{ stream.capture.sink = true }' --format s16 \
         --rate "$SINK_RATE" --channels "$RECORDED_CHANNELS" --latency "${2:-20}ms" - >"$1.twin" &
       ;;
-    *)
-      parec -d "$RECORDED_SINK.monitor" --format=s16le --rate="$SINK_RATE" \
-        --channels="$RECORDED_CHANNELS" --latency-msec="${2:-20}" >"$1.twin" &
-      ;;
+    *) record_sink "$RECORDED_SINK" "$1.twin" "${2:-20}" "$RECORDED_CHANNELS" & ;;
   esac
   TWIN_PID=$!
   E2E_PIDS+=($RECORDER_PID $TWIN_PID)

@@ -36,8 +36,7 @@ through() {
   wait_until_quiet
   read_sink_input || fail "$what: the program's stream is gone"
   local was=$SINK_INPUT_SINK left="$E2E_DIR/$((RECORDINGS + 1))-left-$SINK_INPUT_SINK.raw"
-  parec -d "$was.monitor" --format=s16le --rate="$SINK_RATE" --channels=1 --latency-msec=20 \
-    >"$left" &
+  record_sink "$was" "$left" 20 1 &
   local leftRecorder=$!
   E2E_PIDS+=($leftRecorder)
   RECORDED_SINK=$sink
